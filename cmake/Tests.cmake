@@ -1,0 +1,37 @@
+# GoogleTest from the Debian source package, compiled with this build's own
+# compiler and flags, so the native, sanitizer and MinGW builds all link it.
+set(TWTRIM_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(${TWTRIM_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+enable_testing()
+
+file(GLOB TWTRIM_TEST_SUPPORT CONFIGURE_DEPENDS tests/support/*.cc)
+add_library(twtrim_test_support STATIC ${TWTRIM_TEST_SUPPORT})
+target_include_directories(twtrim_test_support PUBLIC tests src tools)
+target_link_libraries(twtrim_test_support PUBLIC twtrim_core GTest::gtest)
+if(TARGET twtrim_board)
+  target_link_libraries(twtrim_test_support PUBLIC twtrim_board)
+endif()
+twtrim_warnings(twtrim_test_support)
+
+# Unit and in-process tests: one binary.
+file(GLOB_RECURSE TWTRIM_UNIT_TESTS CONFIGURE_DEPENDS tests/*_test.cc)
+list(FILTER TWTRIM_UNIT_TESTS EXCLUDE REGEX "tests/e2e/")
+add_executable(twtrim_tests ${TWTRIM_UNIT_TESTS})
+target_link_libraries(twtrim_tests PRIVATE twtrim_test_support GTest::gtest_main)
+twtrim_warnings(twtrim_tests)
+add_test(NAME unit COMMAND twtrim_tests)
+
+# End-to-end tests: run the real program as a separate process.
+file(GLOB TWTRIM_E2E_TESTS CONFIGURE_DEPENDS tests/e2e/*_test.cc)
+if(TWTRIM_E2E_TESTS)
+  add_executable(twtrim_e2e_tests ${TWTRIM_E2E_TESTS})
+  target_link_libraries(twtrim_e2e_tests PRIVATE twtrim_test_support GTest::gtest_main)
+  twtrim_warnings(twtrim_e2e_tests)
+  add_dependencies(twtrim_e2e_tests twtrim32)
+  add_test(NAME e2e COMMAND twtrim_e2e_tests)
+  set_tests_properties(e2e PROPERTIES ENVIRONMENT "TWTRIM32_BIN=$<TARGET_FILE:twtrim32>")
+endif()

@@ -1,0 +1,58 @@
+// The command line: splitting, switch parsing, combination checks and the
+// resolution of every path a run touches.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/os.h"
+#include "report/report_output.h"
+
+namespace twtrim {
+
+inline constexpr char kVersionText[] = "0.6.0-beta1";
+inline constexpr char kProgramBanner[] =
+    "TWTRIM32 0.6.0-beta1 - Safeguarded Tarnwick Message Packer";
+inline constexpr size_t kMaxCommandLine = 4095;
+inline constexpr size_t kMaxArguments = 64;
+
+struct RunOptions {
+  bool help = false;
+  bool version = false;
+  bool verbose = false;
+  bool dryRun = false;
+  bool write = false;
+  bool testCopy = false;
+  bool selectAll = false;
+  bool selectorGiven = false;
+  uint32_t confFirst = 0, confLast = 0;
+  std::string homeDir;
+  std::string messageDir;
+  bool messageDirGiven = false;
+  bool logEnabled = true;
+  bool logGiven = false;
+  std::string logPath;
+  std::string conferenceConfigPath;
+  std::string callerStatusPath;
+  std::string lockPath;
+  std::string testCopyMarkerPath;
+  std::string outboundSeqPath;
+};
+
+// Splits a Windows command line (first 4095 bytes) into at most 64
+// arguments: blanks separate, double quotes toggle and vanish, no escapes.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// What the command line asks for once parsed and checked.
+enum class CommandOutcome { kRun, kHelp, kVersion, kUsageError };
+
+// Parses the switches into `*options` (homeDir already set) and applies the
+// combination checks. Usage errors are printed with their trailer.
+CommandOutcome ParseCommandLine(ReportOutput& out, const std::vector<std::string>& arguments,
+                                RunOptions* options);
+// Derives every path and, when enabled, checks and opens the report log.
+bool ResolvePaths(ReportOutput& out, RunOptions* options);
+
+}  // namespace twtrim

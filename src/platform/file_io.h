@@ -1,0 +1,35 @@
+// Exact and buffered I/O on an open OsFile, shared by the scan, the staged
+// rebuild and the copies.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/os.h"
+
+namespace twtrim {
+
+inline constexpr uint32_t kTransferBufferSize = 32768;
+
+// True when the read succeeded and delivered exactly `count` bytes.
+bool ReadExact(OsFile& file, void* buffer, uint32_t count);
+// True when the write succeeded and took exactly `count` bytes.
+bool WriteExact(OsFile& file, const void* buffer, uint32_t count);
+
+// Sequential reader through a 32 KiB buffer: records are read in order
+// without one system call per record.
+class BufferedReader {
+ public:
+  explicit BufferedReader(OsFile& file);
+  // Fills `count` bytes (at most the buffer size); false on a failed or short read.
+  bool ReadExact(void* destination, uint32_t count);
+  // Forgets buffered bytes after the caller moved the file position.
+  void Reset() { begin_ = end_ = 0; }
+
+ private:
+  OsFile& file_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  uint32_t begin_ = 0, end_ = 0;
+};
+
+}  // namespace twtrim

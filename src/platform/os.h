@@ -1,0 +1,117 @@
+// The operating-system boundary. Everything above src/platform/ reaches files,
+// directories, the console, the process list and the clock only through Os.
+// PosixOs and Win32Os are the real implementations; tests wrap one in a
+// fault-injecting Os to exercise every failure branch.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace twtrim {
+
+// One open file. Destroying it closes the handle if Close() was not called.
+// Every method returns false when the system reports a failure.
+class OsFile {
+ public:
+  virtual ~OsFile() = default;
+
+  // Reads up to `count` bytes at the current position. `*got` is the number
+  // actually read; 0 with a true result means end of file.
+  virtual bool Read(void* buffer, uint32_t count, uint32_t* got) = 0;
+  // Writes up to `count` bytes; `*put` is the number the system accepted.
+  virtual bool Write(const void* buffer, uint32_t count, uint32_t* put) = 0;
+  // Moves to a 64-bit offset from the start of the file.
+  virtual bool Seek(uint64_t offset) = 0;
+  // Moves to the end of the file (appending).
+  virtual bool SeekToEnd() = 0;
+  // The file's 64-bit size.
+  virtual bool Size(uint64_t* size) = 0;
+  // Forces written data to disk (FlushFileBuffers / fsync).
+  virtual bool Flush() = 0;
+  // Closes the handle; later calls on this object fail. The result tells
+  // whether the system accepted the close.
+  virtual bool Close() = 0;
+};
+
+enum class PathKind { kMissing, kFile, kDirectory };
+
+struct DirEntry {
+  std::string name;  // bare name, no directory
+  bool isDirectory = false;
+};
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// One console input record, reduced to what the help pager needs.
+struct KeyEvent {
+  bool keyDown = false;      // false for key-up, mouse, focus or resize events
+  uint16_t virtualKey = 0;   // Windows virtual-key code (27 Escape, 16-18 modifiers)
+  char character = 0;        // the key's character, 0 when it has none
+};
+
+// Called from a signal or console-control thread: it may only do
+// async-signal-safe work (the lock release).
+using ControlHandler = void (*)();
+
+class Os {
+ public:
+  virtual ~Os() = default;
+
+  // --- files -------------------------------------------------------------
+  // Existing file, read-only, sharing read, write and delete with others.
+  virtual std::unique_ptr<OsFile> OpenSharedRead(const std::string& path) = 0;
+  // Write-only, unshared, replacing any file of that name (create-always).
+  virtual std::unique_ptr<OsFile> CreateExclusive(const std::string& path) = 0;
+  // Write-only, unshared, failing when the name exists (atomic create-new).
+  virtual std::unique_ptr<OsFile> CreateNew(const std::string& path) = 0;
+  // Write-only, others may read, created when missing (open-always).
+  virtual std::unique_ptr<OsFile> OpenForAppend(const std::string& path) = 0;
+  virtual bool DeleteFile(const std::string& path) = 0;
+
+  // --- names -------------------------------------------------------------
+  // kMissing also when the attributes cannot be read.
+  virtual PathKind GetPathKind(const std::string& path) = 0;
+  // Replaces `to` by `from` in one rename that is on disk when it returns.
+  virtual bool ReplaceRename(const std::string& from, const std::string& to) = 0;
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  // Entries of one directory matching `pattern` (a path whose last component
+  // may hold '*' wildcards, matched without regard to ASCII case), in the
+  // order the system returns them (POSIX: ascending byte order). False when
+  // the search cannot be made; an empty result is not a failure.
+  virtual bool ListDirectory(const std::string& pattern,
+                             std::vector<DirEntry>* entries) = 0;
+  virtual bool CurrentDirectory(std::string* path) = 0;
+
+  // --- processes, time ---------------------------------------------------
+  // Executable file names (no directory) of every running process.
+  virtual bool ListProcessNames(std::vector<std::string>* names) = 0;
+  virtual LocalTime Now() = 0;
+
+  // --- console -----------------------------------------------------------
+  // Raw bytes to standard output; failures are ignored by design.
+  virtual void WriteStdout(const char* data, size_t size) = 0;
+  // Both standard input and standard output are an interactive console.
+  virtual bool IsInteractiveConsole() = 0;
+  // Visible window size; false when it cannot be learned.
+  virtual bool ConsoleSize(int* rows, int* columns) = 0;
+  // Blocks for the next console input record; false when reading fails.
+  virtual bool ReadKeyEvent(KeyEvent* event) = 0;
+  // Runs `handler` on interrupt, break, console close, log-off or shutdown;
+  // the process then ends the way it would have without a handler.
+  virtual void InstallControlHandler(ControlHandler handler) = 0;
+
+  // --- process entry -----------------------------------------------------
+  // The argument vector: entry 0 is the program name as typed; at most 64.
+  virtual std::vector<std::string> CommandLineArguments() = 0;
+};
+
+// The real operating system of this build (PosixOs or Win32Os). POSIX takes
+// its arguments from main's argv; Windows ignores them and splits
+// GetCommandLineA itself.
+std::unique_ptr<Os> CreateSystemOs(int argc, char** argv);
+
+}  // namespace twtrim

@@ -1,0 +1,21 @@
+// Text forms of numbers and times shared by every report line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace twtrim {
+
+std::string Decimal(uint64_t value);        // plain, no separators: "0", "4294967295"
+std::string SignedDecimal(int32_t value);   // "-5", "-2147483648"
+std::string Hex32(uint32_t value);          // exactly 8 upper-case digits
+std::string PadLabel(std::string_view label);  // padded with spaces to 20 columns
+std::string Timestamp(const LocalTime& t);  // 2026-01-09 07:05:03
+// Argument vector as echoed in the report header.
+std::string CommandLineEcho(const std::vector<std::string>& arguments);
+
+}  // namespace twtrim

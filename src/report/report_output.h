@@ -1,0 +1,56 @@
+// The one writer through which every line of the program reaches the console
+// and, while it is open, the report log. Bytes go to the system before each
+// call returns, so the log holds everything up to the moment the process
+// stops, however it stops. Write errors are ignored: a full disk or a closed
+// console never stops a maintenance run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace twtrim {
+
+class ReportOutput {
+ public:
+  explicit ReportOutput(Os& os);
+  ~ReportOutput();
+
+  // Detail flag of /V: report-producing code asks it before printing detail.
+  bool verbose() const { return verbose_; }
+  void SetVerbose(bool verbose) { verbose_ = verbose; }
+
+  void WriteText(std::string_view text);
+  void WriteNewline();
+  // The label padded with spaces to 20 columns (none when 20 or longer).
+  void WriteLabel(std::string_view label);
+  void WriteDecimal(uint32_t value);
+  void WriteDecimal64(uint64_t value);
+  void WriteHex32(uint32_t value);
+  void WriteTimestamp();
+  // Arguments joined by one space; one holding a blank is put in quotes.
+  void WriteCommandLine(const std::vector<std::string>& arguments);
+
+  // `text` followed by CR LF, handed to the system as one write.
+  void Line(std::string_view text);
+  // WriteLabel(label), the value and CR LF, as one write.
+  void LabelLine(std::string_view label, std::string_view value);
+
+  // Opens (creating when missing) the report log for appending.
+  bool OpenReportLog(const std::string& path);
+  void CloseReportLog();
+  bool logOpen() const { return log_ != nullptr; }
+
+ private:
+  void Emit(std::string_view bytes);
+
+  Os& os_;
+  std::unique_ptr<OsFile> log_;
+  bool verbose_ = false;
+};
+
+}  // namespace twtrim
