@@ -15,8 +15,6 @@ namespace twtrim {
 inline constexpr char kVersionText[] = "0.6.0-beta1";
 inline constexpr char kProgramBanner[] =
     "TWTRIM32 0.6.0-beta1 - Safeguarded Tarnwick Message Packer";
-inline constexpr size_t kMaxCommandLine = 4095;
-inline constexpr size_t kMaxArguments = 64;
 
 struct RunOptions {
   bool help = false;
@@ -40,10 +38,6 @@ struct RunOptions {
   std::string testCopyMarkerPath;
   std::string outboundSeqPath;
 };
-
-// Splits a Windows command line (first 4095 bytes) into at most 64
-// arguments: blanks separate, double quotes toggle and vanish, no escapes.
-std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // What the command line asks for once parsed and checked.
 enum class CommandOutcome { kRun, kHelp, kVersion, kUsageError };
