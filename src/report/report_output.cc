@@ -1,0 +1,76 @@
+#include "report/report_output.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "report/format.h"
+
+namespace twtrim {
+
+ReportOutput::ReportOutput(Os& os) : os_(os) {}
+
+ReportOutput::~ReportOutput() { CloseReportLog(); }
+
+void ReportOutput::Emit(std::string_view bytes) {
+  if (bytes.empty()) return;
+  os_.WriteStdout(bytes.data(), bytes.size());
+  if (log_ != nullptr) {
+    // One report line never nears 4 GiB; a short or failed write is ignored
+    // like every other output failure.
+    const size_t limit = std::numeric_limits<uint32_t>::max();
+    uint32_t put = 0;
+    log_->Write(bytes.data(), static_cast<uint32_t>(std::min(bytes.size(), limit)), &put);
+  }
+}
+
+void ReportOutput::WriteText(std::string_view text) { Emit(text); }
+
+void ReportOutput::WriteNewline() { Emit("\r\n"); }
+
+void ReportOutput::WriteLabel(std::string_view label) { Emit(PadLabel(label)); }
+
+void ReportOutput::WriteDecimal(uint32_t value) { Emit(Decimal(value)); }
+
+void ReportOutput::WriteDecimal64(uint64_t value) { Emit(Decimal(value)); }
+
+void ReportOutput::WriteHex32(uint32_t value) { Emit(Hex32(value)); }
+
+void ReportOutput::WriteTimestamp() { Emit(Timestamp(os_.Now())); }
+
+void ReportOutput::WriteCommandLine(const std::vector<std::string>& arguments) {
+  Emit(CommandLineEcho(arguments));
+}
+
+void ReportOutput::Line(std::string_view text) {
+  std::string bytes(text);
+  bytes += "\r\n";
+  Emit(bytes);
+}
+
+void ReportOutput::LabelLine(std::string_view label, std::string_view value) {
+  std::string bytes = PadLabel(label);
+  bytes += value;
+  bytes += "\r\n";
+  Emit(bytes);
+}
+
+bool ReportOutput::OpenReportLog(const std::string& path) {
+  CloseReportLog();
+  std::unique_ptr<OsFile> file = os_.OpenForAppend(path);
+  if (file == nullptr) return false;
+  // Appending never truncates: every run's report follows the previous ones.
+  if (!file->SeekToEnd()) {
+    file->Close();
+    return false;
+  }
+  log_ = std::move(file);
+  return true;
+}
+
+void ReportOutput::CloseReportLog() {
+  if (log_ == nullptr) return;
+  log_->Close();
+  log_.reset();
+}
+
+}  // namespace twtrim
