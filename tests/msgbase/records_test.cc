@@ -1,0 +1,92 @@
+#include "msgbase/records.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "report/paths.h"
+
+namespace twtrim {
+namespace {
+
+const std::string kSep(1, kPathSeparator);
+
+TEST(ConferenceFilePathTest, NamesAndJoins) {
+  struct Case {
+    std::string dir;
+    uint32_t conference;
+    std::string extension, expected;
+  };
+  const Case cases[] = {
+      {"C:\\TW\\MESSAGE", 7, "PTR", "C:\\TW\\MESSAGE" + kSep + "TWMSG07.PTR"},
+      {"C:\\TW\\MESSAGE\\", 7, "PTR", "C:\\TW\\MESSAGE\\TWMSG07.PTR"},  // no doubled separator
+      {"/srv/bbs/MESSAGE/", 7, "PTR", "/srv/bbs/MESSAGE/TWMSG07.PTR"},
+      {"MSG", 1, "IDX", "MSG" + kSep + "TWMSG01.IDX"},
+      {"MSG", 9, "LMR", "MSG" + kSep + "TWMSG09.LMR"},
+      {"MSG", 10, "DAT", "MSG" + kSep + "TWMSG10.DAT"},  // no leading zero from 10 on
+      {"MSG", 123, "DAT", "MSG" + kSep + "TWMSG123.DAT"},
+      {"MSG", 999, "SIG", "MSG" + kSep + "TWMSG999.SIG"},
+      {"", 5, "PTR", "TWMSG05.PTR"},  // an empty directory gives the bare name
+  };
+  for (const Case& c : cases) {
+    std::string path;
+    ASSERT_TRUE(ConferenceFilePath(&path, c.dir, c.conference, c.extension)) << c.expected;
+    EXPECT_EQ(path, c.expected);
+  }
+}
+
+TEST(ConferenceFilePathTest, FailsWithoutAPartialPathWhenTooLong) {
+  // "TWMSG05.PTR" is 11 characters: 499 + 1 + 11 = 511 fits, one more does not.
+  std::string path = "stale";
+  ASSERT_TRUE(ConferenceFilePath(&path, std::string(499, 'd'), 5, "PTR"));
+  EXPECT_EQ(path.size(), kMaxPath);
+  path = "stale";
+  EXPECT_FALSE(ConferenceFilePath(&path, std::string(500, 'd'), 5, "PTR"));
+  EXPECT_TRUE(path.empty());
+}
+
+// Record i+1's body and thread fields sit where the other tools put them.
+TEST(PtrRecordTest, FieldsAreLittleEndianAtTheirOffsets) {
+  PtrRecord ptr;
+  ptr.setWhere(0x1234);
+  ptr.setRecords(0xABCD);
+  ptr.setMsgNumber(-5);
+  ptr.setOrg(static_cast<int32_t>(0x80000000u));
+  EXPECT_EQ(ptr.bytes[160], 0x34);
+  EXPECT_EQ(ptr.bytes[161], 0x12);
+  EXPECT_EQ(ptr.bytes[162], 0xCD);
+  EXPECT_EQ(ptr.bytes[163], 0xAB);
+  EXPECT_EQ(ptr.bytes[166], 0xFB);
+  EXPECT_EQ(ptr.bytes[169], 0xFF);
+  EXPECT_EQ(ptr.bytes[173], 0x80);
+  EXPECT_EQ(ptr.msgNumber(), -5);
+  EXPECT_EQ(ptr.org(), INT32_MIN);
+}
+
+TEST(PtrRecordTest, ThreadShapes) {
+  struct Case {
+    uint8_t tm, ts;
+    int32_t org;
+    bool root, reply, danger;
+  };
+  const Case cases[] = {
+      {1, 1, 7, true, false, false},   // root
+      {1, 0, 3, false, true, false},   // reply
+      {1, 0, 7, false, false, true},   // DANGER: a reply to itself
+      {0, 1, 7, false, false, false},  // detached
+      {1, 1, 3, false, false, false},  // no shape
+  };
+  for (const Case& c : cases) {
+    PtrRecord ptr;
+    ptr.setMsgNumber(7);
+    ptr.setTM(c.tm);
+    ptr.setTS(c.ts);
+    ptr.setOrg(c.org);
+    EXPECT_EQ(ptr.isRoot(), c.root);
+    EXPECT_EQ(ptr.isReply(), c.reply);
+    EXPECT_EQ(ptr.isDanger(), c.danger);
+  }
+}
+
+}  // namespace
+}  // namespace twtrim
