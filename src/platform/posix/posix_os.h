@@ -1,0 +1,49 @@
+// The Os of Linux and other POSIX systems. Windows paths from the command
+// line work unchanged: every '\' becomes '/' before a system call. There are
+// no sharing modes; the lock relies on O_EXCL alone.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace twtrim {
+
+class PosixOs : public Os {
+ public:
+  PosixOs(int argc, char** argv);
+
+  std::unique_ptr<OsFile> OpenSharedRead(const std::string& path) override;
+  std::unique_ptr<OsFile> CreateExclusive(const std::string& path) override;
+  std::unique_ptr<OsFile> CreateNew(const std::string& path) override;
+  std::unique_ptr<OsFile> OpenForAppend(const std::string& path) override;
+  // Async-signal-safe: the control handler deletes the lock file with it.
+  bool DeleteFile(const std::string& path) override;
+
+  PathKind GetPathKind(const std::string& path) override;
+  bool ReplaceRename(const std::string& from, const std::string& to) override;
+  bool CreateDirectory(const std::string& path) override;
+  bool ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) override;
+  bool CurrentDirectory(std::string* path) override;
+
+  bool ListProcessNames(std::vector<std::string>* names) override;
+  LocalTime Now() override;
+
+  void WriteStdout(const char* data, size_t size) override;
+  bool IsInteractiveConsole() override;
+  bool ConsoleSize(int* rows, int* columns) override;
+  bool ReadKeyEvent(KeyEvent* event) override;
+  void InstallControlHandler(ControlHandler handler) override;
+
+  std::vector<std::string> CommandLineArguments() override;
+
+ private:
+  std::vector<std::string> arguments_;
+};
+
+// Case-insensitive match of a name against a pattern whose only wildcard is
+// '*' (any run of characters, also none). Exposed for tests.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+}  // namespace twtrim
