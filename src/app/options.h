@@ -42,6 +42,9 @@ struct RunOptions {
 // What the command line asks for once parsed and checked.
 enum class CommandOutcome { kRun, kHelp, kVersion, kUsageError };
 
+// The value after "/CONF": "#" or "#..#", each 1 to 999, leading zeros
+// allowed, the second not below the first. False when malformed.
+bool ParseConferenceSelector(std::string_view value, uint32_t* first, uint32_t* last);
 // Parses the switches into `*options` (homeDir already set) and applies the
 // combination checks. Usage errors are printed with their trailer.
 CommandOutcome ParseCommandLine(ReportOutput& out, const std::vector<std::string>& arguments,
