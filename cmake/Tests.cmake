@@ -8,22 +8,31 @@ add_subdirectory(${TWTRIM_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_F
 
 enable_testing()
 
+# Empty globs are allowed, so a tree with no tests yet still configures.
 file(GLOB TWTRIM_TEST_SUPPORT CONFIGURE_DEPENDS tests/support/*.cc)
-add_library(twtrim_test_support STATIC ${TWTRIM_TEST_SUPPORT})
-target_include_directories(twtrim_test_support PUBLIC tests src tools)
-target_link_libraries(twtrim_test_support PUBLIC twtrim_core GTest::gtest)
-if(TARGET twtrim_board)
-  target_link_libraries(twtrim_test_support PUBLIC twtrim_board)
+if(TWTRIM_TEST_SUPPORT)
+  add_library(twtrim_test_support STATIC ${TWTRIM_TEST_SUPPORT})
+  twtrim_warnings(twtrim_test_support)
+  set(TWTRIM_SUPPORT_SCOPE PUBLIC)
+else()
+  add_library(twtrim_test_support INTERFACE)
+  set(TWTRIM_SUPPORT_SCOPE INTERFACE)
 endif()
-twtrim_warnings(twtrim_test_support)
+target_include_directories(twtrim_test_support ${TWTRIM_SUPPORT_SCOPE} tests src tools)
+target_link_libraries(twtrim_test_support ${TWTRIM_SUPPORT_SCOPE} twtrim_core GTest::gtest)
+if(TARGET twtrim_board)
+  target_link_libraries(twtrim_test_support ${TWTRIM_SUPPORT_SCOPE} twtrim_board)
+endif()
 
 # Unit and in-process tests: one binary.
 file(GLOB_RECURSE TWTRIM_UNIT_TESTS CONFIGURE_DEPENDS tests/*_test.cc)
 list(FILTER TWTRIM_UNIT_TESTS EXCLUDE REGEX "tests/e2e/")
-add_executable(twtrim_tests ${TWTRIM_UNIT_TESTS})
-target_link_libraries(twtrim_tests PRIVATE twtrim_test_support GTest::gtest_main)
-twtrim_warnings(twtrim_tests)
-add_test(NAME unit COMMAND twtrim_tests)
+if(TWTRIM_UNIT_TESTS)
+  add_executable(twtrim_tests ${TWTRIM_UNIT_TESTS})
+  target_link_libraries(twtrim_tests PRIVATE twtrim_test_support GTest::gtest_main)
+  twtrim_warnings(twtrim_tests)
+  add_test(NAME unit COMMAND twtrim_tests)
+endif()
 
 # End-to-end tests: run the real program as a separate process.
 file(GLOB TWTRIM_E2E_TESTS CONFIGURE_DEPENDS tests/e2e/*_test.cc)

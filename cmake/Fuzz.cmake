@@ -1,0 +1,43 @@
+# libFuzzer targets: every tests/fuzz/NAME_fuzz.cc becomes the executable NAME_fuzz, whose seed
+# corpus lives in tests/fuzz/corpus/NAME_fuzz/. No targets is a valid configuration.
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "TWTRIM_FUZZ needs clang (libFuzzer); use the 'fuzz' preset")
+endif()
+if(NOT TWTRIM_SANITIZE)
+  message(FATAL_ERROR "TWTRIM_FUZZ needs TWTRIM_SANITIZE=ON: the fuzzers hunt memory errors")
+endif()
+
+# Coverage feedback must reach into the code under test, not just the entry points.
+set(TWTRIM_FUZZ_INSTRUMENTED twtrim_core twtrim_board twtrim_test_support)
+foreach(lib IN LISTS TWTRIM_FUZZ_INSTRUMENTED)
+  if(TARGET ${lib})
+    get_target_property(type ${lib} TYPE)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
+    endif()
+  endif()
+endforeach()
+
+file(GLOB TWTRIM_FUZZ_SOURCES CONFIGURE_DEPENDS tests/fuzz/*_fuzz.cc)
+set(TWTRIM_FUZZ_TARGETS "")
+foreach(source IN LISTS TWTRIM_FUZZ_SOURCES)
+  get_filename_component(name ${source} NAME_WE)
+  add_executable(${name} ${source})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  if(TARGET twtrim_test_support)
+    target_link_libraries(${name} PRIVATE twtrim_test_support)
+  elseif(TARGET twtrim_board)
+    target_link_libraries(${name} PRIVATE twtrim_board)
+  else()
+    target_link_libraries(${name} PRIVATE twtrim_core)
+  endif()
+  twtrim_warnings(${name})
+  list(APPEND TWTRIM_FUZZ_TARGETS ${name})
+endforeach()
+
+# One target that builds them all, present even when there are none.
+add_custom_target(fuzzers)
+if(TWTRIM_FUZZ_TARGETS)
+  add_dependencies(fuzzers ${TWTRIM_FUZZ_TARGETS})
+endif()

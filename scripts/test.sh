@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317  # the step functions are called through step()
+# Builds and runs every test of TWTRIM32:
+#   1. native build with AddressSanitizer and UndefinedBehaviorSanitizer, all CTest suites;
+#   2. the Windows 32-bit product (TWTRIM32.EXE and the test programs), compiled and linked;
+#   3. the Windows 64-bit build, its test programs run under Wine;
+#   4. a short bounded run of every libFuzzer target on its seed corpus.
+# Installs what a fresh Debian machine lacks. Ends with "N passed, N failed"; exits non-zero
+# when anything failed.
+#
+# Environment: TWTRIM_JOBS (parallel jobs, default 2), TWTRIM_FUZZ_SECONDS (time per fuzz
+# target, default 20; raise it for a long fuzzing session).
+set -uo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT" || exit 1
+
+JOBS="${TWTRIM_JOBS:-2}"
+FUZZ_SECONDS="${TWTRIM_FUZZ_SECONDS:-20}"
+PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64)
+WINE=/usr/lib/wine/wine64
+# shellcheck source=scripts/packages.sh
+. "${ROOT}/scripts/packages.sh"
+
+passed=0
+failed=0
+failures=()
+
+# step NAME COMMAND...: runs one counted step and records its outcome.
+step() {
+  local name="$1" start=$SECONDS
+  shift
+  echo
+  echo "=== ${name}"
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "--- PASS: ${name} ($((SECONDS - start)) s)"
+    return 0
+  fi
+  failed=$((failed + 1))
+  failures+=("${name}")
+  echo "--- FAIL: ${name} ($((SECONDS - start)) s)"
+  return 1
+}
+
+finish() {
+  echo
+  local f
+  for f in "${failures[@]+"${failures[@]}"}"; do
+    echo "FAILED: ${f}"
+  done
+  echo "${passed} passed, ${failed} failed"
+  [ "${failed}" -eq 0 ]
+  exit $?
+}
+
+configure_and_build() {
+  local preset="$1"
+  shift
+  cmake --preset "${preset}" && cmake --build --preset "${preset}" -j "${JOBS}" "$@"
+}
+
+# The names of the tests CTest knows in build directory $1.
+ctest_names() {
+  (cd "$1" && ctest -N) | sed -n 's/^ *Test *#[0-9]*: *//p'
+}
+
+run_ctest() {
+  (cd "$1" && ctest --output-on-failure --no-tests=error -R "^$2\$")
+}
+
+# --- native ---------------------------------------------------------------------------------
+native() {
+  if ! step "native build (asan)" configure_and_build asan; then
+    return
+  fi
+  local names name
+  names="$(ctest_names build-asan)"
+  if [ -z "${names}" ]; then
+    step "native tests" false
+    return
+  fi
+  export UBSAN_OPTIONS="print_stacktrace=1:${UBSAN_OPTIONS:-}"
+  for name in ${names}; do
+    step "native ${name} tests" run_ctest build-asan "${name}"
+  done
+}
+
+# --- Windows --------------------------------------------------------------------------------
+wineserver_bin() {
+  if command -v wineserver >/dev/null; then
+    command -v wineserver
+  else
+    echo /usr/lib/wine/wineserver64
+  fi
+}
+
+WINESERVER_STARTED=0
+
+start_wine() {
+  export WINEPREFIX="${ROOT}/build-win64/wineprefix"
+  export WINEDEBUG=-all
+  # No Mono or Gecko installer prompts: console programs need neither.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "${WINEPREFIX}" || return 1
+  "$(wineserver_bin)" -p || return 1
+  WINESERVER_STARTED=1
+  "${WINE}" wineboot --init >/dev/null 2>&1
+  return 0
+}
+
+stop_wine() {
+  if [ "${WINESERVER_STARTED}" -eq 1 ]; then
+    "$(wineserver_bin)" -k >/dev/null 2>&1
+    WINESERVER_STARTED=0
+  fi
+}
+
+run_under_wine() {
+  (cd build-win64 && "${WINE}" "$1")
+}
+
+windows() {
+  step "win32 build (TWTRIM32.EXE and tests, i686)" configure_and_build win32
+  step "win64 build (x86_64)" configure_and_build win64 || return
+  if ! step "wine start" start_wine; then
+    return
+  fi
+  # The end-to-end tests start the Windows program by its Windows path.
+  export TWTRIM32_BIN="Z:${ROOT//\//\\}\\build-win64\\TWTRIM32.EXE"
+  local exe ran=0
+  for exe in twtrim_tests.exe twtrim_e2e_tests.exe; do
+    if [ -f "build-win64/${exe}" ]; then
+      step "wine ${exe%.exe}" run_under_wine "${exe}"
+      ran=1
+    fi
+  done
+  [ "${ran}" -eq 1 ] || step "wine tests" false
+  unset TWTRIM32_BIN
+}
+
+# --- fuzzing --------------------------------------------------------------------------------
+run_fuzzer() {
+  local name="$1" work="build-fuzz/fuzz-work/$1" artifacts="build-fuzz/fuzz-artifacts/$1/"
+  local seeds="tests/fuzz/corpus/$1"
+  mkdir -p "${work}" "${artifacts}"
+  # New inputs go to the first (scratch) directory; the seeds in the tree stay untouched.
+  local corpora=("${work}")
+  [ -d "${seeds}" ] && corpora+=("${seeds}")
+  "build-fuzz/${name}" -max_total_time="${FUZZ_SECONDS}" -print_final_stats=1 \
+    -artifact_prefix="${artifacts}" "${corpora[@]}"
+}
+
+fuzz() {
+  local sources=(tests/fuzz/*_fuzz.cc)
+  [ -e "${sources[0]}" ] || return 0
+  step "fuzz build (clang, libFuzzer)" configure_and_build fuzz --target fuzzers || return
+  local source name
+  for source in "${sources[@]}"; do
+    name="$(basename "${source}" .cc)"
+    step "fuzz ${name} (${FUZZ_SECONDS} s)" run_fuzzer "${name}"
+  done
+}
+
+trap stop_wine EXIT
+trap 'exit 130' INT TERM
+
+if ! step "install build and test tools" install_missing_packages "${PACKAGES[@]}"; then
+  finish
+fi
+native
+windows
+stop_wine
+fuzz
+finish
