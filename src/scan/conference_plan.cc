@@ -1,0 +1,44 @@
+#include "scan/conference_plan.h"
+
+#include "msgbase/records.h"
+#include "report/paths.h"
+
+namespace twtrim {
+
+namespace {
+
+// The staged twin of a live file: the whole name with ".NEW" appended.
+bool StagedPath(std::string* staged, const std::string& live) {
+  constexpr std::string_view kSuffix = ".NEW";
+  if (live.size() + kSuffix.size() > kMaxPath) return false;
+  *staged = live;
+  *staged += kSuffix;
+  return true;
+}
+
+}  // namespace
+
+bool BuildConferencePlan(ConferencePlan* plan, const std::string& messageDir, uint32_t conference,
+                         const ConferenceScan& scan) {
+  *plan = ConferencePlan{};
+  plan->conferenceNumber = conference;
+  plan->scan = scan;
+  plan->writeWanted = scan.needsAction && !scan.blocked && scan.validationErrors == 0;
+  return ConferenceFilePath(&plan->livePtrPath, messageDir, conference, "PTR") &&
+         ConferenceFilePath(&plan->liveIdxPath, messageDir, conference, "IDX") &&
+         ConferenceFilePath(&plan->liveDatPath, messageDir, conference, "DAT") &&
+         StagedPath(&plan->stagedPtrPath, plan->livePtrPath) &&
+         StagedPath(&plan->stagedIdxPath, plan->liveIdxPath) &&
+         StagedPath(&plan->stagedDatPath, plan->liveDatPath);
+}
+
+void RemoveStagedFiles(Os& os, ConferencePlan* plan) {
+  for (const std::string* path :
+       {&plan->stagedPtrPath, &plan->stagedIdxPath, &plan->stagedDatPath}) {
+    if (path->empty() || os.GetPathKind(*path) != PathKind::kFile) continue;
+    os.DeleteFile(*path);  // a failed delete leaves the file for the operator
+  }
+  plan->stagedVerified = false;
+}
+
+}  // namespace twtrim

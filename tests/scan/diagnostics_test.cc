@@ -1,0 +1,169 @@
+#include "scan/diagnostics.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "support/fault_os.h"
+#include "support/report_lines.h"
+#include "support/temp_dir.h"
+
+namespace twtrim {
+namespace {
+
+using test::Lines;
+
+class DiagnosticsTest : public ::testing::Test {
+ protected:
+  DiagnosticsTest() : real_(CreateSystemOs(0, nullptr)), os_(*real_), out_(os_) {}
+
+  Lines Printed() {
+    bool allCrLf = false;
+    Lines lines = test::ReportLines(os_.stdoutText(), &allCrLf);
+    EXPECT_TRUE(allCrLf);
+    os_.ClearStdout();
+    return lines;
+  }
+
+  TempDir dir_;
+  std::unique_ptr<Os> real_;
+  FaultOs os_;
+  ReportOutput out_;
+};
+
+void SetName(PtrRecord* r, size_t lengthAt, uint8_t length, std::string_view text) {
+  r->bytes[lengthAt] = length;
+  std::memcpy(&r->bytes[lengthAt + 1], text.data(), text.size());
+}
+
+PtrRecord Sample() {
+  PtrRecord r;
+  SetName(&r, PtrRecord::kFromLength, 5, "Sysop");
+  SetName(&r, PtrRecord::kToLength, 3, "All");
+  SetName(&r, PtrRecord::kSubjectLength, 5, "Hello");
+  r.setMsgNumber(42);
+  r.setOrg(42);
+  r.setTM(1);
+  r.setTS(1);
+  r.setWhere(7);
+  r.setRecords(3);
+  return r;
+}
+
+TEST_F(DiagnosticsTest, SizeAndProjectionLines) {
+  WriteFileSizeLine(out_, "PTR", 25600, 100, 256);
+  WriteFileSizeLine(out_, "DAT", 130, 0, 128);
+  WriteProjectionLine(out_, "IDX", 100, 97, 16);
+  // Byte figures come from the counts, in 64 bits.
+  WriteProjectionLine(out_, "PTR", 4000000000u, 3999999999u, 256);
+  const Lines expected = {
+      "  PTR: 25600 bytes / 100 records x 256",
+      "  DAT: 130 bytes / 0 records x 128",
+      "    IDX: 100 -> 97 records (1600 -> 1552 bytes)",
+      "    PTR: 4000000000 -> 3999999999 records (1024000000000 -> 1023999999744 bytes)",
+  };
+  EXPECT_EQ(Printed(), expected);
+}
+
+TEST_F(DiagnosticsTest, DumpShowsFieldsAndNames) {
+  PtrRecord r = Sample();
+  r.setDeleted(1);
+  DumpPtrRecord(out_, r, 12, "WOULD-PURGE");
+  const Lines expected = {
+      "    WOULD-PURGE slot 12: Msg=42 Org=42 TM=1 TS=1 Deleted=1 Where=7 Records=3",
+      "      From=Sysop  To=All",
+      "      Subject=Hello",
+  };
+  EXPECT_EQ(Printed(), expected);
+}
+
+TEST_F(DiagnosticsTest, NegativeNumbersAndRawFlagBytes) {
+  PtrRecord r = Sample();
+  r.bytes[PtrRecord::kMsgNumber + 0] = 0xFB;
+  r.bytes[PtrRecord::kMsgNumber + 1] = 0xFF;
+  r.bytes[PtrRecord::kMsgNumber + 2] = 0xFF;
+  r.bytes[PtrRecord::kMsgNumber + 3] = 0xFF;
+  r.setOrg(static_cast<int32_t>(0x80000000u));
+  r.setTM(200);
+  r.setDeleted(2);
+  r.setWhere(65535);
+  r.setRecords(65535);
+  DumpPtrRecord(out_, r, 1, "DANGER");
+  EXPECT_EQ(Printed()[0],
+            "    DANGER slot 1: Msg=-5 Org=-2147483648 TM=200 TS=1 Deleted=2 Where=65535 "
+            "Records=65535");
+}
+
+TEST_F(DiagnosticsTest, NamesShowUnprintableBytesAsDotsAndStopAtTheirLimits) {
+  PtrRecord r = Sample();
+  SetName(&r, PtrRecord::kFromLength, 12, "Ada\tBrennan\x7F");
+  std::string to(61, 't');
+  to[0] = '\0';
+  to[60] = 'T';
+  SetName(&r, PtrRecord::kToLength, 70, to);  // over the limit: cut at 61
+  SetName(&r, PtrRecord::kSubjectLength, 0, "");
+  DumpPtrRecord(out_, r, 3, "BODYLESS-NOT-PURGED");
+  const Lines lines = Printed();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "      From=Ada.Brennan.  To=." + std::string(59, 't') + "T");
+  EXPECT_EQ(lines[2], "      Subject=");
+}
+
+TEST_F(DiagnosticsTest, ALongSubjectShowsTheBytesItRunsOver) {
+  PtrRecord r = Sample();
+  r.bytes[PtrRecord::kSubjectLength] = 255;  // over 144: cut at the end of the record
+  for (size_t i = PtrRecord::kSubject; i < 256; ++i) r.bytes[i] = 'a' + i % 26;
+  r.setTM(1);          // byte 155 shows as '.'
+  r.bytes[157] = 'Q';  // an uninterpreted byte shows as itself
+  DumpPtrRecord(out_, r, 9, "INVALID-DAT");
+  std::string subject;
+  for (size_t i = PtrRecord::kSubject; i < 256; ++i) {
+    const uint8_t c = r.bytes[i];
+    subject += c >= 32 && c <= 126 ? static_cast<char>(c) : '.';
+  }
+  ASSERT_EQ(subject.size(), 144u);
+  EXPECT_EQ(subject[155 - 112], '.');
+  EXPECT_EQ(subject[157 - 112], 'Q');
+  EXPECT_EQ(Printed()[2], "      Subject=" + subject);
+}
+
+TEST_F(DiagnosticsTest, DumpSlotRereadsTheRecordOfThatSlot) {
+  PtrRecord first = Sample();
+  PtrRecord second = Sample();
+  second.setMsgNumber(77);
+  std::string bytes(reinterpret_cast<const char*>(first.bytes.data()), 256);
+  bytes.append(reinterpret_cast<const char*>(second.bytes.data()), 256);
+  ASSERT_TRUE(dir_.Write("TWMSG01.PTR", bytes));
+  std::unique_ptr<OsFile> file = os_.OpenSharedRead(dir_.Path("TWMSG01.PTR"));
+  ASSERT_TRUE(file);
+  DumpSlot(out_, *file, 2, "ROOT-NO-CHILD");
+  DumpSlot(out_, *file, 3, "ORPHAN-REPLY");  // past the end
+  const Lines lines = Printed();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0],
+            "    ROOT-NO-CHILD slot 2: Msg=77 Org=42 TM=1 TS=1 Deleted=0 Where=7 Records=3");
+  EXPECT_EQ(lines[3], "    ORPHAN-REPLY slot 3: unable to reread PTR identity");
+}
+
+TEST_F(DiagnosticsTest, DumpSlotReportsAFailedSeekOrShortRead) {
+  PtrRecord record = Sample();
+  ASSERT_TRUE(dir_.Write("TWMSG01.PTR",
+                         std::string(reinterpret_cast<const char*>(record.bytes.data()), 256)));
+  std::unique_ptr<OsFile> file = os_.OpenSharedRead(dir_.Path("TWMSG01.PTR"));
+  ASSERT_TRUE(file);
+  os_.FailNthCall(OsCall::kSeek, 1);
+  DumpSlot(out_, *file, 1, "WOULD-CLEAR-DELETED-PARENT");
+  os_.ShortNthCall(OsCall::kRead, 1);
+  DumpSlot(out_, *file, 1, "WILL-CLEAR-DELETED-PARENT");
+  const Lines expected = {
+      "    WOULD-CLEAR-DELETED-PARENT slot 1: unable to reread PTR identity",
+      "    WILL-CLEAR-DELETED-PARENT slot 1: unable to reread PTR identity",
+  };
+  EXPECT_EQ(Printed(), expected);
+}
+
+}  // namespace
+}  // namespace twtrim
