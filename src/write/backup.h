@@ -15,8 +15,8 @@ namespace twtrim {
 bool CreateBackupDirectory(Os& os, const std::string& homeDir, std::string* backupDir);
 // Copies `source` into `backupDir` under its base name and proves the copy.
 // A missing source is success unless `required`. `copyPath` may be null.
-bool BackupFile(Os& os, ReportOutput& out, const std::string& source,
-                const std::string& backupDir, std::string* copyPath, bool required);
+bool BackupFile(Os& os, ReportOutput& out, const std::string& source, const std::string& backupDir,
+                std::string* copyPath, bool required);
 // PTR, IDX and DAT (required, paths kept in the plan), then LMR and SIG.
 bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
                       const std::string& messageDir, const std::string& backupDir);

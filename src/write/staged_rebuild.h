@@ -2,6 +2,8 @@
 // beside the live ones as .NEW files, and their verification.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/os.h"
 #include "report/report_output.h"
 #include "scan/conference_plan.h"
@@ -16,7 +18,13 @@ bool BuildStagedFiles(Os& os, ReportOutput& out, ConferencePlan* plan);
 // Proves the staged (`useStaged`) or live files a sound packed conference
 // against the scan's projections. With `record` it stores their
 // fingerprints in the plan; without, it requires them to equal the stored
-// ones. Prints nothing.
+// ones. Prints nothing. Meant for plans with writeWanted set.
 bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, bool useStaged, bool record);
+
+// Appends DAT blocks firstBlock .. firstBlock+blockCount-1 of `source` to
+// `destination` at its current position, through `buffer` (kTransferBufferSize
+// bytes). A count of 0 copies nothing.
+bool CopyDatRange(OsFile& source, OsFile& destination, uint32_t firstBlock, uint32_t blockCount,
+                  uint8_t* buffer);
 
 }  // namespace twtrim

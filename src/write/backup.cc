@@ -1,0 +1,138 @@
+// The verified backup: a timestamped directory of proven copies, made before
+// any live file is replaced. The rollback and the operator restore from it.
+#include "write/backup.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "msgbase/records.h"
+#include "platform/file_io.h"
+#include "report/paths.h"
+#include "safety/fingerprint.h"
+
+namespace twtrim {
+namespace {
+
+constexpr size_t kMaxBackupName = 79;
+constexpr int kMaxPaddedDigits = 15;
+constexpr int kMaxAttempt = 99;
+
+bool AppendText(std::string* name, std::string_view text) {
+  if (name->size() + text.size() > kMaxBackupName) return false;
+  name->append(text);
+  return true;
+}
+
+// TWTRIM32-YYYYMMDD-HHMMSS, then -NN from the first retry on.
+bool BackupDirectoryName(const LocalTime& t, int attempt, std::string* name) {
+  name->clear();
+  const auto number = [](int value) { return static_cast<uint32_t>(value); };
+  return AppendText(name, "TWTRIM32-") && AppendPaddedNumber(name, number(t.year), 4) &&
+         AppendPaddedNumber(name, number(t.month), 2) &&
+         AppendPaddedNumber(name, number(t.day), 2) && AppendText(name, "-") &&
+         AppendPaddedNumber(name, number(t.hour), 2) &&
+         AppendPaddedNumber(name, number(t.minute), 2) &&
+         AppendPaddedNumber(name, number(t.second), 2) &&
+         (attempt == 0 || (AppendText(name, "-") && AppendPaddedNumber(name, number(attempt), 2)));
+}
+
+// The first of the 100 names that names nothing yet; a file counts as taken.
+bool FreeBackupName(Os& os, const std::string& root, const LocalTime& now, std::string* path) {
+  std::string name;
+  for (int attempt = 0; attempt <= kMaxAttempt; ++attempt) {
+    if (!BackupDirectoryName(now, attempt, &name) || !JoinPath(path, root, name)) return false;
+    if (os.GetPathKind(*path) == PathKind::kMissing) return true;
+  }
+  return false;
+}
+
+// Steps 1-5 of the copy: stream the bytes and get them onto the disk.
+bool StreamCopy(Os& os, const std::string& source, const std::string& destination) {
+  std::unique_ptr<OsFile> in = os.OpenSharedRead(source);
+  if (!in) return false;
+  std::unique_ptr<OsFile> copy = os.CreateExclusive(destination);
+  if (!copy) return false;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kTransferBufferSize]());
+  if (!buffer) return false;
+  for (;;) {
+    uint32_t got = 0;
+    if (!in->Read(buffer.get(), kTransferBufferSize, &got)) return false;
+    if (got == 0) break;
+    if (!WriteExact(*copy, buffer.get(), got)) return false;
+  }
+  // A copy whose close the system refused does not count as written.
+  return copy->Flush() && copy->Close();
+}
+
+bool SameContent(Os& os, const std::string& a, const std::string& b) {
+  FileFingerprint first, second;
+  return FingerprintFile(os, a, &first) && FingerprintFile(os, b, &second) && first == second;
+}
+
+void DeleteIfFile(Os& os, const std::string& path) {
+  if (os.GetPathKind(path) == PathKind::kFile) os.DeleteFile(path);
+}
+
+}  // namespace
+
+bool AppendPaddedNumber(std::string* name, uint32_t value, int width) {
+  std::string digits = std::to_string(value);
+  const auto minimum = static_cast<size_t>(std::clamp(width, 0, kMaxPaddedDigits));
+  if (digits.size() < minimum) digits.insert(0, minimum - digits.size(), '0');
+  if (name->size() + digits.size() > kMaxBackupName) return false;
+  name->append(digits);
+  return true;
+}
+
+bool CreateBackupDirectory(Os& os, const std::string& homeDir, std::string* backupDir) {
+  backupDir->clear();
+  std::string root;
+  if (!JoinPath(&root, homeDir, "TWTRIM32-BACKUPS")) return false;
+  if (os.GetPathKind(root) != PathKind::kDirectory && !os.CreateDirectory(root)) return false;
+  std::string path;
+  if (!FreeBackupName(os, root, os.Now(), &path)) return false;
+  if (os.GetPathKind(path) != PathKind::kDirectory && !os.CreateDirectory(path)) return false;
+  if (path.size() > kMaxPath) return false;
+  *backupDir = path;
+  return true;
+}
+
+bool CopyFileVerified(Os& os, const std::string& source, const std::string& destination) {
+  if (!StreamCopy(os, source, destination) || !SameContent(os, source, destination)) {
+    DeleteIfFile(os, destination);
+    return false;
+  }
+  return true;
+}
+
+bool BackupFile(Os& os, ReportOutput& out, const std::string& source, const std::string& backupDir,
+                std::string* copyPath, bool required) {
+  if (copyPath != nullptr) copyPath->clear();
+  if (os.GetPathKind(source) != PathKind::kFile) return !required;
+  std::string destination;
+  if (!JoinPath(&destination, backupDir, BaseName(source))) return false;
+  if (!CopyFileVerified(os, source, destination)) return false;
+  if (copyPath != nullptr) *copyPath = destination;
+  if (out.verbose()) out.Line("  Backed up: " + source + " -> " + destination);
+  return true;
+}
+
+bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
+                      const std::string& messageDir, const std::string& backupDir) {
+  if (!BackupFile(os, out, plan->livePtrPath, backupDir, &plan->backupPtrPath, true) ||
+      !BackupFile(os, out, plan->liveIdxPath, backupDir, &plan->backupIdxPath, true) ||
+      !BackupFile(os, out, plan->liveDatPath, backupDir, &plan->backupDatPath, true)) {
+    return false;
+  }
+  // The companions are carried along when present, never restored.
+  for (const char* extension : {"LMR", "SIG"}) {
+    std::string path;
+    if (!ConferenceFilePath(&path, messageDir, plan->conferenceNumber, extension)) continue;
+    if (!BackupFile(os, out, path, backupDir, nullptr, false)) return false;
+  }
+  return true;
+}
+
+}  // namespace twtrim

@@ -1,0 +1,164 @@
+// VerifyConferenceFiles: re-reads a packed conference from disk and proves it
+// sound before it may go live (staged files) or after it went live (compare
+// mode on the live files).
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "msgbase/name_crc.h"
+#include "msgbase/records.h"
+#include "platform/file_io.h"
+#include "safety/fingerprint.h"
+#include "scan/message_number_set.h"
+#include "write/staged_rebuild.h"
+
+namespace twtrim {
+namespace {
+
+constexpr uint64_t k4GiB = uint64_t{1} << 32;
+
+struct FileSet {
+  const std::string* path[3];  // PTR, IDX, DAT
+  FileFingerprint fingerprint[3];
+};
+
+bool SizesSound(const FileSet& files) {
+  const uint64_t ptr = files.fingerprint[0].size;
+  const uint64_t idx = files.fingerprint[1].size;
+  const uint64_t dat = files.fingerprint[2].size;
+  return ptr % kPtrRecordSize == 0 && idx % kIdxRecordSize == 0 && dat % kDatBlockSize == 0 &&
+         ptr < k4GiB && idx < k4GiB && dat < k4GiB;
+}
+
+bool CountsMatch(const FileSet& files, const ConferenceScan& scan) {
+  const uint64_t ptr = files.fingerprint[0].size / kPtrRecordSize;
+  const uint64_t idx = files.fingerprint[1].size / kIdxRecordSize;
+  const uint64_t dat = files.fingerprint[2].size / kDatBlockSize;
+  return ptr == scan.projectedPtrRecords && idx == scan.projectedIdxRecords &&
+         dat == scan.projectedDatRecords && ptr == idx;
+}
+
+// The record-level requirements, read once in order through buffered reads.
+class RecordCheck {
+ public:
+  RecordCheck(uint32_t records, uint32_t datBlocks, bool purged)
+      : records_(records), datBlocks_(datBlocks), purged_(purged) {}
+
+  bool Run(Os& os, const std::string& ptrPath, const std::string& idxPath) {
+    summaries_.assign(records_, RecordSummary{});
+    blockUse_.assign(std::max<uint32_t>(datBlocks_, 1), 0);
+    if (!numbers_.Allocate(2 * records_ + 1)) return false;
+    std::unique_ptr<OsFile> ptrFile = os.OpenSharedRead(ptrPath);
+    if (!ptrFile) return false;
+    std::unique_ptr<OsFile> idxFile = os.OpenSharedRead(idxPath);
+    if (!idxFile) return false;
+    BufferedReader ptrIn(*ptrFile), idxIn(*idxFile);
+    PtrRecord ptr;
+    IdxRecord idx;
+    for (uint32_t slot = 0; slot < records_; ++slot) {
+      if (!ptrIn.ReadExact(ptr.bytes.data(), kPtrRecordSize) ||
+          !idxIn.ReadExact(idx.bytes.data(), kIdxRecordSize) || !CheckRecord(ptr, idx)) {
+        return false;
+      }
+      summaries_[slot] = Summarise(ptr);
+    }
+    return ThreadsIntact() && (!purged_ || markedBlocks_ == datBlocks_);
+  }
+
+ private:
+  bool CheckRecord(const PtrRecord& ptr, const IdxRecord& idx) {
+    if (ptr.deleted() != 0) return false;
+    if (ptr.tm() > 1 || ptr.ts() > 1) return false;
+    if (ptr.isDanger()) return false;
+    if (idx.msgNumber() != ptr.msgNumber() || idx.org() != ptr.org()) return false;
+    if (!NameCheck(ptr, idx.fromCrc(), idx.toCrc())) return false;
+    if (uint32_t{ptr.where()} + ptr.records() > datBlocks_) return false;
+    const auto number = static_cast<uint32_t>(ptr.msgNumber());
+    if (numbers_.Contains(number)) return false;
+    numbers_.Insert(number);
+    return !purged_ || MarkBlocks(ptr.where(), ptr.records());
+  }
+
+  // After a pack every block belongs to exactly one record.
+  bool MarkBlocks(uint32_t first, uint32_t count) {
+    for (uint32_t block = first; block < first + count; ++block) {
+      if (blockUse_[block] != 0) return false;
+      blockUse_[block] = 1;
+      ++markedBlocks_;
+    }
+    return true;
+  }
+
+  static RecordSummary Summarise(const PtrRecord& ptr) {
+    RecordSummary summary;
+    summary.msgNumber = ptr.msgNumber();
+    summary.org = ptr.org();
+    summary.where = ptr.where();
+    summary.records = ptr.records();
+    summary.tm = ptr.tm();
+    summary.ts = ptr.ts();
+    return summary;
+  }
+
+  // Every reply must point at a message that is still there.
+  bool ThreadsIntact() const {
+    for (const RecordSummary& s : summaries_) {
+      const bool reply = s.tm == 1 && s.ts == 0 && s.org != s.msgNumber;
+      if (reply && !numbers_.Contains(static_cast<uint32_t>(s.org))) return false;
+    }
+    return true;
+  }
+
+  const uint32_t records_, datBlocks_;
+  const bool purged_;
+  std::vector<RecordSummary> summaries_;
+  std::vector<uint8_t> blockUse_;
+  MessageNumberSet numbers_;
+  uint32_t markedBlocks_ = 0;
+};
+
+bool RecordsSound(Os& os, const FileSet& files, const ConferenceScan& scan) {
+  const auto records = static_cast<uint32_t>(files.fingerprint[0].size / kPtrRecordSize);
+  const auto datBlocks = static_cast<uint32_t>(files.fingerprint[2].size / kDatBlockSize);
+  try {
+    RecordCheck check(records, datBlocks, scan.deletedCount > 0);
+    return check.Run(os, *files.path[0], *files.path[1]);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, bool useStaged, bool record) {
+  FileSet files{};
+  if (useStaged) {
+    files.path[0] = &plan->stagedPtrPath;
+    files.path[1] = &plan->stagedIdxPath;
+    files.path[2] = &plan->stagedDatPath;
+  } else {
+    files.path[0] = &plan->livePtrPath;
+    files.path[1] = &plan->liveIdxPath;
+    files.path[2] = &plan->liveDatPath;
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (!FingerprintFile(os, *files.path[i], &files.fingerprint[i])) return false;
+  }
+  if (!SizesSound(files) || !CountsMatch(files, plan->scan)) return false;
+  if (!RecordsSound(os, files, plan->scan)) return false;
+  FileFingerprint* stored[3] = {&plan->stagedPtrFingerprint, &plan->stagedIdxFingerprint,
+                                &plan->stagedDatFingerprint};
+  for (int i = 0; i < 3; ++i) {
+    if (record) {
+      *stored[i] = files.fingerprint[i];
+    } else if (!(*stored[i] == files.fingerprint[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace twtrim

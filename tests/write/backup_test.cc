@@ -1,0 +1,243 @@
+// The verified backup: directory naming, proven copies, and no copy left
+// behind by any failure, including a source that changes while it is copied.
+#include "write/backup.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "write/write_fixture.h"
+
+namespace twtrim {
+namespace {
+
+constexpr char kStamp[] = "TWTRIM32-20260307-090504";
+
+class BackupTest : public WriteTest {
+ protected:
+  std::string Root() const { return home_ + "/TWTRIM32-BACKUPS"; }
+  std::string Candidate(const std::string& suffix) const { return Root() + "/" + kStamp + suffix; }
+  std::vector<std::string> RootEntries() {
+    std::vector<DirEntry> entries;
+    EXPECT_TRUE(real_->ListDirectory(Root() + "/*", &entries));
+    std::vector<std::string> names;
+    for (const DirEntry& e : entries) names.push_back(e.name);
+    return names;
+  }
+};
+
+TEST(AppendPaddedNumberTest, PadsToTheWidthAndRespectsThe79CharacterName) {
+  struct Case {
+    uint32_t value;
+    int width;
+    const char* expected;
+  };
+  const Case cases[] = {{5, 2, "05"},
+                        {2026, 4, "2026"},
+                        {123, 2, "123"},
+                        {0, 2, "00"},
+                        {7, 0, "7"},
+                        {4294967295u, 2, "4294967295"},
+                        {42, 20, "000000000000042"}};  // padding stops at 15 digits
+  for (const Case& c : cases) {
+    std::string name = "x";
+    EXPECT_TRUE(AppendPaddedNumber(&name, c.value, c.width));
+    EXPECT_EQ(name, std::string("x") + c.expected);
+  }
+  std::string full(77, 'n');
+  EXPECT_TRUE(AppendPaddedNumber(&full, 1, 2));  // 79 characters: still fits
+  EXPECT_EQ(full.size(), 79u);
+  std::string over(78, 'n');
+  EXPECT_FALSE(AppendPaddedNumber(&over, 1, 2));
+  EXPECT_EQ(over, std::string(78, 'n'));  // left as it was
+}
+
+TEST_F(BackupTest, DirectoryIsNamedAfterTheLocalTimeWithSuffixesWhenTaken) {
+  std::string first, second, third;
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &first));
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &second));
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &third));
+  EXPECT_EQ(first, Candidate(""));
+  EXPECT_EQ(second, Candidate("-01"));
+  EXPECT_EQ(third, Candidate("-02"));
+  for (const std::string* dir : {&first, &second, &third}) {
+    EXPECT_EQ(Kind(*dir), PathKind::kDirectory);
+  }
+  EXPECT_EQ(os_.stdoutText(), "");
+}
+
+TEST_F(BackupTest, SingleDigitFieldsAreZeroPadded) {
+  os_.SetNow({987, 1, 2, 3, 4, 5});
+  std::string dir;
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
+  EXPECT_EQ(dir, Root() + "/TWTRIM32-09870102-030405");
+}
+
+TEST_F(BackupTest, FileWithTheNameCountsAsTaken) {
+  ASSERT_TRUE(real_->CreateDirectory(Root()));
+  ASSERT_TRUE(Write(Candidate(""), "not a directory"));
+  std::string dir;
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
+  EXPECT_EQ(dir, Candidate("-01"));
+  EXPECT_EQ(Read(Candidate("")), "not a directory");
+}
+
+TEST_F(BackupTest, AllHundredNamesTakenFailsWithoutCreatingAnything) {
+  ASSERT_TRUE(real_->CreateDirectory(Root()));
+  ASSERT_TRUE(real_->CreateDirectory(Candidate("")));
+  for (int i = 1; i <= 99; ++i) {
+    const std::string suffix = (i < 10 ? "-0" : "-") + std::to_string(i);
+    ASSERT_TRUE(i % 2 ? Write(Candidate(suffix), "") : real_->CreateDirectory(Candidate(suffix)));
+  }
+  std::string dir = "stale";
+  EXPECT_FALSE(CreateBackupDirectory(os_, home_, &dir));
+  EXPECT_EQ(dir, "");
+  EXPECT_EQ(RootEntries().size(), 100u);
+  EXPECT_EQ(os_.calls(OsCall::kCreateDirectory), 0u);
+}
+
+TEST_F(BackupTest, RootThatIsAFileFailsTheBackup) {
+  ASSERT_TRUE(Write(Root(), "in the way"));
+  std::string dir;
+  EXPECT_FALSE(CreateBackupDirectory(os_, home_, &dir));
+  EXPECT_EQ(Read(Root()), "in the way");
+}
+
+TEST_F(BackupTest, BackupFileCopiesUnderTheBaseNameAndReportsOnlyWhenVerbose) {
+  const std::string source = MessageDir() + "/TWOUTBOUND.SEQ";
+  ASSERT_TRUE(Write(source, "sequence 17\r\n"));
+  std::string dir;
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
+  for (bool verbose : {false, true}) {
+    SCOPED_TRACE(verbose ? "verbose" : "concise");
+    out_.SetVerbose(verbose);
+    os_.ClearStdout();
+    std::string copy;
+    ASSERT_TRUE(BackupFile(os_, out_, source, dir, &copy, true));
+    EXPECT_EQ(copy, dir + "/TWOUTBOUND.SEQ");
+    EXPECT_EQ(Read(copy), "sequence 17\r\n");
+    const test::Lines expected = {"  Backed up: " + source + " -> " + copy};
+    EXPECT_EQ(Report(), verbose ? expected : test::Lines{});
+  }
+}
+
+// The base name is what follows the last separator of either kind.
+TEST_F(BackupTest, BaseNameIsTakenAfterEitherSeparator) {
+  ASSERT_TRUE(Write(MessageDir() + "/TWMSG05.LMR", "lmr"));
+  std::string dir;
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
+  std::string copy;
+  ASSERT_TRUE(BackupFile(os_, out_, home_ + "/MESSAGE\\TWMSG05.LMR", dir, &copy, true));
+  EXPECT_EQ(copy, dir + "/TWMSG05.LMR");
+  EXPECT_EQ(Read(dir + "/TWMSG05.LMR"), "lmr");
+}
+
+TEST_F(BackupTest, MissingOrDirectorySourceFailsOnlyWhenRequired) {
+  std::string dir;
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
+  ASSERT_TRUE(real_->CreateDirectory(MessageDir() + "/TWOUTBOUND.SEQ"));
+  for (const std::string& source :
+       {MessageDir() + "/TWOUTBOUND.SEQ", MessageDir() + "/NOSUCH.SEQ"}) {
+    SCOPED_TRACE(source);
+    std::string copy = "unchanged?";
+    EXPECT_TRUE(BackupFile(os_, out_, source, dir, &copy, false));
+    EXPECT_EQ(copy, "");
+    EXPECT_FALSE(BackupFile(os_, out_, source, dir, nullptr, true));
+  }
+  EXPECT_EQ(os_.calls(OsCall::kCreateExclusive), 0u);
+}
+
+TEST_F(BackupTest, ConferenceBacksUpItsThreeFilesAndCompanionsWhenPresent) {
+  board::ConferenceBuilder b;
+  b.Add(board::Root(1, 2));
+  b.Add(board::Deleted(board::Root(2, 1)));
+  for (bool companions : {false, true}) {
+    SCOPED_TRACE(companions ? "with LMR and SIG" : "without LMR and SIG");
+    ConferencePlan plan = PlanFor(5, b.files());
+    if (companions) {
+      ASSERT_TRUE(Write(ConfPath(5, "LMR"), "last read"));
+      ASSERT_TRUE(Write(ConfPath(5, "SIG"), "signature"));
+    }
+    std::string dir;
+    ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
+    ASSERT_TRUE(BackupConference(os_, out_, &plan, MessageDir(), dir));
+    EXPECT_EQ(plan.backupPtrPath, dir + "/TWMSG05.PTR");
+    EXPECT_EQ(plan.backupIdxPath, dir + "/TWMSG05.IDX");
+    EXPECT_EQ(plan.backupDatPath, dir + "/TWMSG05.DAT");
+    EXPECT_EQ(Read(plan.backupPtrPath), Read(plan.livePtrPath));
+    EXPECT_EQ(Read(plan.backupIdxPath), Read(plan.liveIdxPath));
+    EXPECT_EQ(Read(plan.backupDatPath), Read(plan.liveDatPath));
+    std::vector<DirEntry> entries;
+    ASSERT_TRUE(real_->ListDirectory(dir + "/*", &entries));
+    EXPECT_EQ(entries.size(), companions ? 5u : 3u);
+    if (companions) {
+      EXPECT_EQ(Read(dir + "/TWMSG05.SIG"), "signature");
+    }
+  }
+}
+
+TEST_F(BackupTest, ConferenceWhoseDatVanishedFails) {
+  board::ConferenceBuilder b;
+  b.Add(board::Deleted(board::Root(1, 1)));
+  ConferencePlan plan = PlanFor(5, b.files());
+  ASSERT_TRUE(real_->DeleteFile(plan.liveDatPath));
+  std::string dir;
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
+  EXPECT_FALSE(BackupConference(os_, out_, &plan, MessageDir(), dir));
+  EXPECT_EQ(plan.backupDatPath, "");
+}
+
+TEST_F(BackupTest, CopyOfSeveralBuffersIsByteIdentical) {
+  std::string bytes;
+  for (int i = 0; i < 100000; ++i) bytes.push_back(static_cast<char>(i * 31 + i / 256));
+  ASSERT_TRUE(Write(dir_.Path("source"), bytes));
+  ASSERT_TRUE(CopyFileVerified(os_, dir_.Path("source"), dir_.Path("copy")));
+  EXPECT_EQ(Read(dir_.Path("copy")), bytes);
+}
+
+// A source rewritten between two of its reads: the copy holds a mixture of
+// old and new bytes, and only the fingerprint comparison can tell.
+TEST_F(BackupTest, SourceChangingDuringTheCopyLeavesNoCopy) {
+  const std::string source = dir_.Path("source");
+  const std::string copy = dir_.Path("copy");
+  ASSERT_TRUE(Write(source, std::string(70000, 'a')));
+  os_.AddHook({OsCall::kRead, "source", 2}, [&] {
+    std::string changed = std::string(70000, 'a');
+    changed[3] = 'b';  // before the current position: the copy keeps the old byte
+    WriteWholeFile(source, changed);
+  });
+  EXPECT_FALSE(CopyFileVerified(os_, source, copy));
+  EXPECT_EQ(Kind(copy), PathKind::kMissing);
+}
+
+TEST_F(BackupTest, FailedCopyStepLeavesNothingAtTheDestination) {
+  struct Fault {
+    const char* name;
+    OsCall kind;
+    const char* path;
+    FaultEffect effect;
+  };
+  const Fault faults[] = {
+      {"open source", OsCall::kOpenSharedRead, "source", FaultEffect::kFail},
+      {"create copy", OsCall::kCreateExclusive, "copy", FaultEffect::kFail},
+      {"read source", OsCall::kRead, "source", FaultEffect::kFail},
+      {"write copy", OsCall::kWrite, "copy", FaultEffect::kFail},
+      {"short write copy", OsCall::kWrite, "copy", FaultEffect::kShort},
+      {"flush copy", OsCall::kFlush, "copy", FaultEffect::kFail},
+      {"fingerprint copy", OsCall::kOpenSharedRead, "copy", FaultEffect::kFail},
+  };
+  const std::string source = dir_.Path("source"), copy = dir_.Path("copy");
+  ASSERT_TRUE(Write(source, std::string(40000, 'q')));
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    os_.ClearFaults();
+    os_.AddFault({{fault.kind, fault.path, 1}, fault.effect, false});
+    EXPECT_FALSE(CopyFileVerified(os_, source, copy));
+    EXPECT_EQ(Kind(copy), PathKind::kMissing);
+    EXPECT_EQ(Read(source), std::string(40000, 'q'));
+  }
+}
+
+}  // namespace
+}  // namespace twtrim

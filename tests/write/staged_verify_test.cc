@@ -1,0 +1,188 @@
+// VerifyConferenceFiles: every structural requirement on a packed
+// conference, the block-coverage rule only after a purge, and compare mode
+// catching a single changed byte.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/app_harness.h"
+#include "write/staged_rebuild.h"
+#include "write/write_fixture.h"
+
+namespace twtrim {
+namespace {
+
+using board::Bodyless;
+using board::ConferenceBuilder;
+using board::Reply;
+using board::Root;
+
+// A sound packed conference: bodies in blocks 0..1, 2, 3, one bodyless record.
+board::ConferenceFiles SoundPack() {
+  ConferenceBuilder b;
+  b.Add(Root(1, 2));
+  b.Add(Reply(2, 1, 1));
+  b.Add(Root(3, 1));
+  b.Add(Bodyless(Root(4)));
+  return b.files();
+}
+
+FileFingerprint ExpectedFingerprint(const std::string& bytes) {
+  return {bytes.size(), test::Fnv1a(bytes), test::Crc32(bytes)};
+}
+
+class StagedVerifyTest : public WriteTest {
+ protected:
+  // A plan whose staged files hold `staged` and whose scan projects exactly
+  // their counts; `purged` tells whether the write removed records.
+  ConferencePlan PlanWithStaged(const board::ConferenceFiles& staged, bool purged) {
+    ConferenceScan scan;
+    scan.projectedPtrRecords = static_cast<uint32_t>(staged.ptr.size());
+    scan.projectedIdxRecords = static_cast<uint32_t>(staged.idx.size());
+    scan.projectedDatRecords = staged.datBlocks();
+    scan.deletedCount = purged ? 1 : 0;
+    scan.needsAction = true;
+    ConferencePlan plan;
+    EXPECT_TRUE(BuildConferencePlan(&plan, MessageDir(), 5, scan));
+    EXPECT_TRUE(board::WriteFileBytes(plan.stagedPtrPath, staged.PtrBytes()));
+    EXPECT_TRUE(board::WriteFileBytes(plan.stagedIdxPath, staged.IdxBytes()));
+    EXPECT_TRUE(board::WriteFileBytes(plan.stagedDatPath, staged.dat));
+    return plan;
+  }
+};
+
+struct Defect {
+  const char* name;
+  std::function<void(board::ConferenceFiles*)> apply;
+  bool passesAfterPurge;
+  bool passesWithoutPurge;
+};
+
+// Changes a record's identity in PTR and IDX alike.
+void SetIdentity(board::ConferenceFiles* f, size_t slot, int32_t number, int32_t org) {
+  f->ptr[slot].setMsgNumber(number);
+  f->ptr[slot].setOrg(org);
+  f->idx[slot].setMsgNumber(number);
+  f->idx[slot].setOrg(org);
+}
+
+TEST_F(StagedVerifyTest, EachRequirementOnTheRecordsIsEnforced) {
+  const Defect defects[] = {
+      {"sound", [](board::ConferenceFiles*) {}, true, true},
+      {"a deleted record", [](board::ConferenceFiles* f) { f->ptr[2].setDeleted(1); }, false,
+       false},
+      {"TM 2", [](board::ConferenceFiles* f) { f->ptr[0].setTM(2); }, false, false},
+      {"TS 2", [](board::ConferenceFiles* f) { f->ptr[0].setTS(2); }, false, false},
+      {"a DANGER record", [](board::ConferenceFiles* f) { f->ptr[2].setTS(0); }, false, false},
+      {"stale IDX MsgNumber", [](board::ConferenceFiles* f) { f->idx[1].setMsgNumber(9); }, false,
+       false},
+      {"stale IDX Org", [](board::ConferenceFiles* f) { f->idx[1].setOrg(3); }, false, false},
+      {"wrong From CRC",
+       [](board::ConferenceFiles* f) {
+         f->idx[0].setFromCrc(board::WrongCrc(f->idx[0].fromCrc()));
+       },
+       false, false},
+      {"wrong To CRC",
+       [](board::ConferenceFiles* f) { f->idx[3].setToCrc(board::WrongCrc(f->idx[3].toCrc())); },
+       false, false},
+      {"From length 31", [](board::ConferenceFiles* f) { f->ptr[0].bytes[18] = 31; }, false, false},
+      {"body past the DAT end", [](board::ConferenceFiles* f) { f->ptr[2].setRecords(2); }, false,
+       false},
+      {"duplicate MsgNumber", [](board::ConferenceFiles* f) { SetIdentity(f, 2, 1, 1); }, false,
+       false},
+      {"reply to a missing message", [](board::ConferenceFiles* f) { SetIdentity(f, 1, 2, 77); },
+       false, false},
+      {"two records share a block", [](board::ConferenceFiles* f) { f->ptr[0].setRecords(3); },
+       false, true},
+      {"an unreferenced block",
+       [](board::ConferenceFiles* f) {
+         const std::vector<uint8_t> block = board::BlockPattern(9);
+         f->dat.insert(f->dat.end(), block.begin(), block.end());
+       },
+       false, true},
+  };
+  for (const Defect& defect : defects) {
+    for (bool purged : {true, false}) {
+      SCOPED_TRACE(std::string(defect.name) + (purged ? " after a purge" : " without purge"));
+      board::ConferenceFiles staged = SoundPack();
+      defect.apply(&staged);
+      ConferencePlan plan = PlanWithStaged(staged, purged);
+      const bool expected = purged ? defect.passesAfterPurge : defect.passesWithoutPurge;
+      EXPECT_EQ(VerifyConferenceFiles(os_, &plan, true, true), expected);
+      if (!expected) {
+        EXPECT_EQ(plan.stagedPtrFingerprint, FileFingerprint{});
+      }
+      RemoveStagedFiles(os_, &plan);
+    }
+  }
+  EXPECT_EQ(os_.stdoutText(), "");
+}
+
+TEST_F(StagedVerifyTest, SizesAndCountsMustMatchTheProjection) {
+  struct Case {
+    const char* name;
+    std::function<void(ConferencePlan*)> apply;
+  };
+  const Case cases[] = {
+      {"one PTR record more projected", [](ConferencePlan* p) { ++p->scan.projectedPtrRecords; }},
+      {"one IDX record more projected", [](ConferencePlan* p) { ++p->scan.projectedIdxRecords; }},
+      {"one DAT block fewer projected", [](ConferencePlan* p) { --p->scan.projectedDatRecords; }},
+      {"PTR not a multiple of 256",
+       [this](ConferencePlan* p) { Write(p->stagedPtrPath, Read(p->stagedPtrPath) + "x"); }},
+      {"IDX not a multiple of 16",
+       [this](ConferencePlan* p) { Write(p->stagedIdxPath, Read(p->stagedIdxPath) + "x"); }},
+      {"DAT not a multiple of 128",
+       [this](ConferencePlan* p) { Write(p->stagedDatPath, Read(p->stagedDatPath) + "x"); }},
+      {"IDX count differs from PTR count",
+       [this](ConferencePlan* p) {
+         const std::string idx = Read(p->stagedIdxPath);
+         Write(p->stagedIdxPath, idx.substr(0, idx.size() - kIdxRecordSize));
+         --p->scan.projectedIdxRecords;
+       }},
+      {"staged DAT missing", [this](ConferencePlan* p) { real_->DeleteFile(p->stagedDatPath); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConferencePlan plan = PlanWithStaged(SoundPack(), true);
+    c.apply(&plan);
+    EXPECT_FALSE(VerifyConferenceFiles(os_, &plan, true, true));
+    RemoveStagedFiles(os_, &plan);
+  }
+}
+
+TEST_F(StagedVerifyTest, RecordModeStoresTheFingerprintsOfTheFilesOnDisk) {
+  ConferencePlan plan = PlanWithStaged(SoundPack(), true);
+  ASSERT_TRUE(VerifyConferenceFiles(os_, &plan, true, true));
+  EXPECT_EQ(plan.stagedPtrFingerprint, ExpectedFingerprint(Read(plan.stagedPtrPath)));
+  EXPECT_EQ(plan.stagedIdxFingerprint, ExpectedFingerprint(Read(plan.stagedIdxPath)));
+  EXPECT_EQ(plan.stagedDatFingerprint, ExpectedFingerprint(Read(plan.stagedDatPath)));
+}
+
+// After the commit the live files must be the very files that were verified.
+TEST_F(StagedVerifyTest, CompareModeFailsOnOneChangedByteInAnyFile) {
+  for (int changed = -1; changed < 3; ++changed) {
+    SCOPED_TRACE(changed < 0 ? "unchanged" : std::string("byte changed in ") + "PID"[changed]);
+    ConferencePlan plan = PlanWithStaged(SoundPack(), true);
+    ASSERT_TRUE(VerifyConferenceFiles(os_, &plan, true, true));
+    const std::string* staged[3] = {&plan.stagedPtrPath, &plan.stagedIdxPath, &plan.stagedDatPath};
+    const std::string* live[3] = {&plan.livePtrPath, &plan.liveIdxPath, &plan.liveDatPath};
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(real_->ReplaceRename(*staged[i], *live[i]));
+    if (changed >= 0) {
+      // Changes the structure checks accept: an opaque PTR byte, the From
+      // CRC in its other convention, body bytes. Only the hash can tell.
+      std::string bytes = Read(*live[changed]);
+      if (changed == 1) {
+        for (int k = 0; k < 4; ++k) bytes[k] = static_cast<char>(~bytes[k]);
+      } else {
+        bytes[changed == 0 ? 200 : 5] ^= 0x01;
+      }
+      ASSERT_TRUE(Write(*live[changed], bytes));
+    }
+    EXPECT_EQ(VerifyConferenceFiles(os_, &plan, false, false), changed < 0);
+  }
+}
+
+}  // namespace
+}  // namespace twtrim
