@@ -440,5 +440,25 @@ TEST_F(OptionsTest, PathLengthErrorsAndTheirTrailers) {
   EXPECT_EQ(os_.calls(), 0u);
 }
 
+TEST_F(OptionsTest, ReportInsideADrivePathMessageDirectoryIsRefusedBeforeOpening) {
+  const auto resolve = [this](const Args& switches) {
+    RunOptions options;
+    options.homeDir = "C:\\TW";
+    Args arguments = {"TWTRIM32", "/ALL", "/DRYRUN"};
+    arguments.insert(arguments.end(), switches.begin(), switches.end());
+    os_.ClearStdout();
+    EXPECT_EQ(ParseCommandLine(out_, arguments, &options), CommandOutcome::kRun);
+    EXPECT_FALSE(ResolvePaths(out_, &options));
+    return os_.stdoutText();
+  };
+  const std::string inside = "ERROR: /LOG may not be created inside the MESSAGE directory.\r\n";
+  EXPECT_EQ(resolve({"/LOG=C:\\TW\\MESSAGE\\r.txt"}), inside);
+  EXPECT_EQ(resolve({"/MSGDIR=D:\\Board\\Msgs\\", "/LOG=d:/board/msgs/x.TXT"}), inside);
+  EXPECT_EQ(resolve({"/MSGDIR=C:\\TW\\MSG.TXT", "/LOG=c:/tw/msg.txt/"}),
+            "ERROR: /LOG must use a .TXT filename.\r\n");
+  EXPECT_EQ(resolve({"/MSGDIR=C:\\TW\\MSG.TXT", "/LOG=c:/tw/msg.txt"}), inside);
+  EXPECT_EQ(os_.calls(), 0u);
+}
+
 }  // namespace
 }  // namespace twtrim
