@@ -1,0 +1,258 @@
+// <windows.h> comes first and its DeleteFile and CreateDirectory macros are
+// dropped before the Os declarations are seen; the A functions are named
+// explicitly below.
+#include <windows.h>
+// Needs the types of <windows.h>.
+#include <tlhelp32.h>
+#undef DeleteFile
+#undef CreateDirectory
+
+#include <cstring>
+
+#include "platform/command_line.h"
+#include "platform/win32/win32_os.h"
+
+namespace twtrim {
+namespace {
+
+// A path with a NUL byte would reach the system as a different, shorter name.
+bool UsablePath(const std::string& path) { return path.find('\0') == std::string::npos; }
+
+bool ValidHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+// SetFilePointer with the high part; all ones is a legitimate low half, so
+// failure is that value together with a last error.
+bool MoveFilePointer(HANDLE handle, uint64_t offset, DWORD method) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  LONG high = static_cast<LONG>(offset >> 32);
+  const LONG low = static_cast<LONG>(static_cast<DWORD>(offset & 0xFFFFFFFFu));
+  SetLastError(NO_ERROR);
+  const DWORD result = SetFilePointer(handle, low, &high, method);
+  return result != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
+class Win32File : public OsFile {
+ public:
+  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  ~Win32File() override { Close(); }
+
+  bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+    DWORD n = 0;
+    const BOOL ok = ValidHandle(handle_) && ReadFile(handle_, buffer, count, &n, nullptr);
+    *got = ok ? n : 0;
+    return ok != FALSE;
+  }
+
+  bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
+    DWORD n = 0;
+    const BOOL ok = ValidHandle(handle_) && WriteFile(handle_, buffer, count, &n, nullptr);
+    *put = ok ? n : 0;
+    return ok != FALSE;
+  }
+
+  bool Seek(uint64_t offset) override {
+    return ValidHandle(handle_) && MoveFilePointer(handle_, offset, FILE_BEGIN);
+  }
+
+  bool SeekToEnd() override {
+    return ValidHandle(handle_) && MoveFilePointer(handle_, 0, FILE_END);
+  }
+
+  bool Size(uint64_t* size) override {
+    if (!ValidHandle(handle_)) return false;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(handle_, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    *size = (static_cast<uint64_t>(high) << 32) | low;
+    return true;
+  }
+
+  bool Flush() override { return ValidHandle(handle_) && FlushFileBuffers(handle_) != FALSE; }
+
+  // Runs on the console-control thread for the lock: no allocation.
+  bool Close() override {
+    const HANDLE handle = handle_;
+    if (!ValidHandle(handle)) return false;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) != FALSE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+std::unique_ptr<OsFile> OpenFile(const std::string& path, DWORD access, DWORD sharing,
+                                 DWORD disposition) {
+  if (!UsablePath(path)) return nullptr;
+  const HANDLE handle = CreateFileA(path.c_str(), access, sharing, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32File>(handle);
+}
+
+volatile ControlHandler g_controlHandler = nullptr;
+
+// Every console event alike; FALSE lets the system's default handling end
+// the process after the handler has run.
+BOOL WINAPI ControlTrampoline(DWORD /*event*/) {
+  const ControlHandler handler = g_controlHandler;
+  if (handler != nullptr) handler();
+  return FALSE;
+}
+
+}  // namespace
+
+std::unique_ptr<OsFile> Win32Os::OpenSharedRead(const std::string& path) {
+  return OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  OPEN_EXISTING);
+}
+
+std::unique_ptr<OsFile> Win32Os::CreateExclusive(const std::string& path) {
+  return OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+}
+
+std::unique_ptr<OsFile> Win32Os::CreateNew(const std::string& path) {
+  return OpenFile(path, GENERIC_WRITE, 0, CREATE_NEW);
+}
+
+std::unique_ptr<OsFile> Win32Os::OpenForAppend(const std::string& path) {
+  // OPEN_ALWAYS sets ERROR_ALREADY_EXISTS on success; start from a clean slate.
+  SetLastError(NO_ERROR);
+  return OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
+}
+
+bool Win32Os::DeleteFile(const std::string& path) {
+  return UsablePath(path) && DeleteFileA(path.c_str()) != FALSE;
+}
+
+PathKind Win32Os::GetPathKind(const std::string& path) {
+  if (!UsablePath(path)) return PathKind::kMissing;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kDirectory : PathKind::kFile;
+}
+
+bool Win32Os::ReplaceRename(const std::string& from, const std::string& to) {
+  return UsablePath(from) && UsablePath(to) &&
+         MoveFileExA(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool Win32Os::CreateDirectory(const std::string& path) {
+  return UsablePath(path) && CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+bool Win32Os::ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) {
+  entries->clear();
+  if (!UsablePath(pattern)) return false;
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    // No match in an existing directory is an empty result, not a failure.
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  }
+  do {
+    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) {
+      continue;
+    }
+    entries->push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(search, &found));
+  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(search);
+  return complete;
+}
+
+bool Win32Os::CurrentDirectory(std::string* path) {
+  char buffer[512];
+  const DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+  if (length == 0 || length >= sizeof buffer) return false;
+  path->assign(buffer, length);
+  return true;
+}
+
+bool Win32Os::ListProcessNames(std::vector<std::string>* names) {
+  names->clear();
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry;
+  std::memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;
+  if (!Process32First(snapshot, &entry)) {
+    CloseHandle(snapshot);
+    return false;
+  }
+  do {
+    names->emplace_back(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile));
+  } while (Process32Next(snapshot, &entry));
+  CloseHandle(snapshot);
+  return true;
+}
+
+LocalTime Win32Os::Now() {
+  SYSTEMTIME time;
+  GetLocalTime(&time);
+  return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
+}
+
+void Win32Os::WriteStdout(const char* data, size_t size) {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!ValidHandle(output)) return;
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(output, data, chunk, &written, nullptr) || written == 0) return;
+    data += written;
+    size -= written;
+  }
+}
+
+bool Win32Os::IsInteractiveConsole() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode;
+  return ValidHandle(input) && ValidHandle(output) && GetConsoleMode(input, &mode) &&
+         GetConsoleMode(output, &mode);
+}
+
+bool Win32Os::ConsoleSize(int* rows, int* columns) {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!ValidHandle(output) || !GetConsoleScreenBufferInfo(output, &info)) return false;
+  const SMALL_RECT& window = info.srWindow;
+  if (window.Bottom < window.Top || window.Right < window.Left) return false;
+  *rows = window.Bottom - window.Top + 1;
+  *columns = window.Right - window.Left + 1;
+  return true;
+}
+
+bool Win32Os::ReadKeyEvent(KeyEvent* event) {
+  *event = KeyEvent{};
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (!ValidHandle(input)) return false;
+  INPUT_RECORD record;
+  DWORD read = 0;
+  if (!ReadConsoleInputA(input, &record, 1, &read) || read != 1) return false;
+  if (record.EventType == KEY_EVENT) {
+    event->keyDown = record.Event.KeyEvent.bKeyDown != FALSE;
+    event->virtualKey = record.Event.KeyEvent.wVirtualKeyCode;
+    event->character = record.Event.KeyEvent.uChar.AsciiChar;
+  }
+  return true;
+}
+
+void Win32Os::InstallControlHandler(ControlHandler handler) {
+  g_controlHandler = handler;
+  SetConsoleCtrlHandler(ControlTrampoline, TRUE);
+}
+
+std::vector<std::string> Win32Os::CommandLineArguments() {
+  const char* line = GetCommandLineA();
+  return SplitCommandLine(line != nullptr ? line : "");
+}
+
+std::unique_ptr<Os> CreateSystemOs(int /*argc*/, char** /*argv*/) {
+  return std::make_unique<Win32Os>();
+}
+
+}  // namespace twtrim
