@@ -120,7 +120,6 @@ bool SetFlag(std::string_view body, RunOptions* options) {
 
 ParseStep ParseArgument(ReportOutput& out, std::string_view argument, RunOptions* options) {
   const std::string_view body = SwitchBody(argument);
-  bool matched = false;
   if (!body.empty()) {
     if (SetFlag(body, options)) return ParseStep::kContinue;
     if (EqualsIgnoreCase(body, "NOBACKUP")) {
@@ -136,8 +135,10 @@ ParseStep ParseArgument(ReportOutput& out, std::string_view argument, RunOptions
       options->selectAll = options->selectorGiven = true;
       return ParseStep::kContinue;
     }
-    if (StartsWithIgnoreCase(body, "CONF"))
+    if (StartsWithIgnoreCase(body, "CONF")) {
       return ParseSelector(out, argument, body.substr(4), options);
+    }
+    bool matched = false;
     const ParseStep step = ParseValueSwitch(out, body, options, &matched);
     if (matched) return step;
   }
