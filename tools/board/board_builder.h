@@ -156,6 +156,12 @@ ConferenceFiles RepairOnlyConference();       // live DANGER records, nothing to
 ConferenceFiles BlockedConference();          // deletions plus overlapping bodies
 ConferenceFiles ValidationErrorConference();  // duplicate numbers and a bad CRC
 
+// The bundled sample board: TWMCONF.DAT naming five conferences (1 clean,
+// 2 danger, 3 pack with LMR and SIG companions, 4 blocked, 5 validation
+// error), an idle caller table, TWOUTBOUND.SEQ, one leftover
+// VUVERUDODIV-BAK-1 folder and the test-copy marker.
+bool WriteSampleBoard(const std::string& home);
+
 // The scenario of that name ("clean", "pack", "danger", "repair", "blocked",
 // "validation"); false for an unknown name.
 bool ScenarioByName(const std::string& name, ConferenceFiles* files);

@@ -185,6 +185,28 @@ bool ScenarioByName(const std::string& name, ConferenceFiles* files) {
   return true;
 }
 
+bool WriteSampleBoard(const std::string& home) {
+  Board board;
+  if (!CreateBoard(home, {"General", "Sysop Chat", "Announcements", "Swap Shop", "Old Archive"},
+                   &board)) {
+    return false;
+  }
+  const std::string msg = board.messageDir();
+  const ConferenceFiles clean = CleanConference();
+  auto text = [](const std::string& t) { return std::vector<uint8_t>(t.begin(), t.end()); };
+  return WriteConference(msg, 1, clean) && WriteConference(msg, 2, DangerConference()) &&
+         WriteConference(msg, 3, PackConference()) &&
+         WriteConference(msg, 4, BlockedConference()) &&
+         WriteConference(msg, 5, ValidationErrorConference()) &&
+         WriteFileBytes(msg + "/TWOUTBOUND.SEQ", text("00000042\r\n")) &&
+         WriteFileBytes(ConferencePath(msg, 3, "LMR"), std::vector<uint8_t>(64, 0x11)) &&
+         WriteFileBytes(ConferencePath(msg, 3, "SIG"), text("-- Announcements --\r\n")) &&
+         MakeDirectories(msg + "/VUVERUDODIV-BAK-1") &&
+         WriteFileBytes(msg + "/VUVERUDODIV-BAK-1/TWMSG01.PTR", clean.PtrBytes()) &&
+         // A sample is a copy by definition: /WRITE /TESTCOPY may rehearse on it.
+         WriteFileBytes(home + "/TWTRIM32_TESTCOPY.OK", text("sample board\r\n"));
+}
+
 // --- random conferences ------------------------------------------------------
 
 RandomMessageSource::RandomMessageSource(uint64_t seed, uint32_t deletedPercent, uint32_t maxBlocks)
