@@ -1,0 +1,70 @@
+#include "safety/fingerprint.h"
+
+#include <memory>
+#include <new>
+
+#include "msgbase/crc32.h"
+#include "platform/file_io.h"
+
+namespace twtrim {
+namespace {
+
+// FNV-1a is one multiply chain per byte and sets the pace. The CRC is fed the
+// same bytes in slices short enough that the CPU runs its table lookups in
+// the shadow of the multiplies instead of after them; longer slices let the
+// two loops run one after the other and cost about a fifth of the speed.
+constexpr size_t kInterleaveSlice = 16;
+
+struct HashState {
+  uint32_t fnv = kFnvStart;
+  uint32_t crc = kCrc32Start;
+};
+
+void HashBlock(HashState* state, const uint8_t* data, size_t size) {
+  uint32_t fnv = state->fnv;
+  uint32_t crc = state->crc;
+  while (size >= kInterleaveSlice) {
+    fnv = FnvUpdate(fnv, data, kInterleaveSlice);
+    crc = Crc32Update(crc, data, kInterleaveSlice);
+    data += kInterleaveSlice;
+    size -= kInterleaveSlice;
+  }
+  state->fnv = FnvUpdate(fnv, data, size);
+  state->crc = Crc32Update(crc, data, size);
+}
+
+// Hashes the file from its current position to its end; `*total` counts the
+// bytes read. False on a failed read.
+bool HashToEnd(OsFile& file, uint8_t* buffer, HashState* state, uint64_t* total) {
+  for (;;) {
+    uint32_t got = 0;
+    if (!file.Read(buffer, kTransferBufferSize, &got)) return false;
+    if (got == 0) return true;
+    HashBlock(state, buffer, got);
+    *total += got;
+  }
+}
+
+}  // namespace
+
+bool FingerprintFile(Os& os, const std::string& path, FileFingerprint* result) {
+  std::unique_ptr<OsFile> file = os.OpenSharedRead(path);
+  if (!file) return false;
+  uint64_t size = 0;
+  if (!file->Size(&size) || !file->Seek(0)) return false;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kTransferBufferSize]());
+  if (!buffer) return false;
+
+  HashState state;
+  uint64_t total = 0;
+  const bool read = HashToEnd(*file, buffer.get(), &state, &total);
+  file->Close();
+  // A length that moved while we read means the bytes are not one moment's file.
+  if (!read || total != size) return false;
+  result->size = total;
+  result->fnv = state.fnv;
+  result->crc = ~state.crc;
+  return true;
+}
+
+}  // namespace twtrim
