@@ -25,8 +25,8 @@ struct ConferencePlan {
 };
 
 // Fills `*plan` from the scan; false when a path does not fit.
-bool BuildConferencePlan(ConferencePlan* plan, const std::string& messageDir,
-                         uint32_t conference, const ConferenceScan& scan);
+bool BuildConferencePlan(ConferencePlan* plan, const std::string& messageDir, uint32_t conference,
+                         const ConferenceScan& scan);
 // Deletes the plan's staged files that exist as files; never fails.
 void RemoveStagedFiles(Os& os, ConferencePlan* plan);
 

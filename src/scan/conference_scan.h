@@ -51,8 +51,7 @@ struct RecordSummary {
 // Scans conference `conference` of `messageDir` into `*scan` and prints its
 // report block (concise or verbose as `out` says). `name` may be empty.
 // `write` changes only wording. Never fails; files are opened read-only.
-void ScanConference(Os& os, ReportOutput& out, const std::string& messageDir,
-                    uint32_t conference, const std::string& name, bool write,
-                    ConferenceScan* scan);
+void ScanConference(Os& os, ReportOutput& out, const std::string& messageDir, uint32_t conference,
+                    const std::string& name, bool write, ConferenceScan* scan);
 
 }  // namespace twtrim

@@ -12,14 +12,13 @@
 namespace twtrim {
 
 // "  PTR: 25600 bytes / 100 records x 256"
-void WriteFileSizeLine(ReportOutput& out, std::string_view kind, uint64_t size,
-                       uint32_t count, uint32_t recordSize);
+void WriteFileSizeLine(ReportOutput& out, std::string_view kind, uint64_t size, uint32_t count,
+                       uint32_t recordSize);
 // "    IDX: 100 -> 97 records (1600 -> 1552 bytes)"
-void WriteProjectionLine(ReportOutput& out, std::string_view kind, uint32_t before,
-                         uint32_t after, uint32_t recordSize);
+void WriteProjectionLine(ReportOutput& out, std::string_view kind, uint32_t before, uint32_t after,
+                         uint32_t recordSize);
 // Three-line dump of a record in memory.
-void DumpPtrRecord(ReportOutput& out, const PtrRecord& record, uint32_t slot,
-                   std::string_view tag);
+void DumpPtrRecord(ReportOutput& out, const PtrRecord& record, uint32_t slot, std::string_view tag);
 // Rereads slot `slot` from the open PTR file and dumps it.
 void DumpSlot(ReportOutput& out, OsFile& ptrFile, uint32_t slot, std::string_view tag);
 

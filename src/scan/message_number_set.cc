@@ -1,13 +1,10 @@
 #include "scan/message_number_set.h"
 
-#include <new>
-
 namespace twtrim {
 
 namespace {
 
 constexpr uint32_t kMaxCapacity = 1u << 30;
-constexpr uint32_t kGoldenRatio = 0x9E3779B1u;
 
 }  // namespace
 
@@ -22,34 +19,35 @@ bool MessageNumberSet::Allocate(uint32_t requested) {
   entries_.reset();
   capacity_ = 0;
   const uint32_t cap = CapacityFor(requested);
-  try {
-    entries_.reset(new Entry[cap]());
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  // calloc: large zeroed blocks come straight from the system, already
+  // zero, instead of being written over once more.
+  entries_.reset(static_cast<Entry*>(std::calloc(cap, sizeof(Entry))));
+  if (!entries_) return false;
   capacity_ = cap;
   return true;
 }
 
-void MessageNumberSet::Insert(uint32_t key) {
-  if (capacity_ == 0) return;
+bool MessageNumberSet::Insert(uint32_t key) {
+  if (capacity_ == 0) return false;
   const uint32_t mask = capacity_ - 1;
-  const uint32_t home = (key * kGoldenRatio) & mask;
+  const uint32_t home = Home(key);
   uint32_t at = home;
   // Sized to more than twice its keys, the table always has an empty entry;
   // the wrap-around check only keeps a misused set from spinning forever.
-  while (entries_[at].occupied != 0 && entries_[at].key != key) {
+  while (entries_[at].occupied != 0) {
+    if (entries_[at].key == key) return false;
     at = (at + 1) & mask;
-    if (at == home) return;
+    if (at == home) return false;
   }
   entries_[at].key = key;
   entries_[at].occupied = 1;
+  return true;
 }
 
 bool MessageNumberSet::Contains(uint32_t key) const {
   if (capacity_ == 0) return false;
   const uint32_t mask = capacity_ - 1;
-  const uint32_t home = (key * kGoldenRatio) & mask;
+  const uint32_t home = Home(key);
   uint32_t at = home;
   do {
     const Entry& entry = entries_[at];

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace twtrim {
@@ -15,16 +16,28 @@ class MessageNumberSet {
 
   // False when the table cannot be allocated.
   bool Allocate(uint32_t requested);
-  void Insert(uint32_t key);
+  // True when the key was not in the set before.
+  bool Insert(uint32_t key);
   bool Contains(uint32_t key) const;
+  // Hints that `key` will be looked up soon. The tables are far larger than
+  // the caches and the hash scatters neighbouring numbers, so a scan that
+  // asks ahead of time keeps many memory reads in flight instead of one.
+  void Prefetch(uint32_t key) const {
+    if (capacity_ != 0) __builtin_prefetch(&entries_[Home(key)]);
+  }
   uint32_t capacity() const { return capacity_; }
 
  private:
+  uint32_t Home(uint32_t key) const { return (key * 0x9E3779B1u) & (capacity_ - 1); }
+
   struct Entry {
     uint32_t key;
     uint8_t occupied;
   };
-  std::unique_ptr<Entry[]> entries_;
+  struct Free {
+    void operator()(Entry* p) const { std::free(p); }
+  };
+  std::unique_ptr<Entry[], Free> entries_;
   uint32_t capacity_ = 0;
 };
 

@@ -1,4 +1,5 @@
 // The record pass, the thread pass and the projections of one conference.
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
@@ -26,6 +27,7 @@ class RecordAnalysis {
       scan_.unreferencedDat = scan_.datRecords;
     } else {
       RecordPass();
+      IndexPass();
       scan_.unreferencedDat = scan_.datRecords - referenced_;
       ThreadPass();
     }
@@ -39,7 +41,10 @@ class RecordAnalysis {
   void AnalyseRecord(uint32_t slot, const PtrRecord& ptr, const IdxRecord& idx);
   void CheckDatRange(uint32_t slot, const PtrRecord& ptr);
   void MarkRange(uint32_t slot, const PtrRecord& ptr);
+  void IndexPass();
+  void PrefetchIndexes(const RecordSummary& r) const;
   void ThreadPass();
+  void PrefetchThreadLookups(const RecordSummary& r) const;
   void ReportThreadErrors();
   void Project();
   void Fail(std::string_view message) {
@@ -54,21 +59,36 @@ class RecordAnalysis {
   const bool verbose_;
   ConferenceScan& scan_;
 
-  std::unique_ptr<RecordSummary[]> summaries_;
+  struct Free {
+    void operator()(RecordSummary* p) const { std::free(p); }
+  };
+  std::unique_ptr<RecordSummary[], Free> summaries_;
   std::unique_ptr<uint8_t[]> datRefs_;
   MessageNumberSet replyTargets_, liveReplyTargets_, allMsgNumbers_, liveMsgNumbers_;
   std::unique_ptr<BufferedReader> ptrReader_, idxReader_;
   uint32_t referenced_ = 0;
+  uint32_t slotsRead_ = 0;
 };
+
+// How many slots ahead the index and thread passes announce their lookups.
+constexpr uint32_t kPrefetchDistance = 16;
+
+bool IsReply(const RecordSummary& r) { return r.tm == 1 && r.ts == 0 && r.org != r.msgNumber; }
+bool IsRoot(const RecordSummary& r) { return r.tm == 1 && r.ts == 1 && r.org == r.msgNumber; }
 
 bool RecordAnalysis::Prepare() {
   const uint32_t records = scan_.ptrRecords;
+  // Up to 32 MiB of summaries: zeroed by the system rather than once more here.
+  summaries_.reset(
+      static_cast<RecordSummary*>(std::calloc(records == 0 ? 1 : records, sizeof(RecordSummary))));
   try {
-    summaries_.reset(new RecordSummary[records == 0 ? 1 : records]());
     datRefs_.reset(new uint8_t[scan_.datRecords == 0 ? 1 : scan_.datRecords]());
     ptrReader_ = std::make_unique<BufferedReader>(ptr_);
     idxReader_ = std::make_unique<BufferedReader>(idx_);
   } catch (const std::bad_alloc&) {
+    datRefs_.reset();
+  }
+  if (!summaries_ || !datRefs_ || !ptrReader_ || !idxReader_) {
     Fail("  ERROR: out of memory for preview validation.");
     return false;
   }
@@ -95,6 +115,7 @@ void RecordAnalysis::RecordPass() {
       return;
     }
     AnalyseRecord(slot, ptr, idx);
+    slotsRead_ = slot;
   }
 }
 
@@ -122,7 +143,6 @@ void RecordAnalysis::AnalyseRecord(uint32_t slot, const PtrRecord& ptr, const Id
     if (verbose_) DumpPtrRecord(out_, ptr, slot, write_ ? "WILL-PURGE" : "WOULD-PURGE");
   } else {
     scan_.liveDatRecords += records;
-    liveMsgNumbers_.Insert(static_cast<uint32_t>(msgNumber));
   }
 
   CheckDatRange(slot, ptr);
@@ -137,16 +157,8 @@ void RecordAnalysis::AnalyseRecord(uint32_t slot, const PtrRecord& ptr, const Id
     ++scan_.dangerCount;
     if (verbose_) DumpPtrRecord(out_, ptr, slot, "DANGER");
     if (live) ++scan_.dangerFixes;
-  } else if (ptr.isReply()) {
-    replyTargets_.Insert(static_cast<uint32_t>(org));
-    if (live) liveReplyTargets_.Insert(static_cast<uint32_t>(org));
   }
-
-  if (allMsgNumbers_.Contains(static_cast<uint32_t>(msgNumber))) {
-    ++scan_.duplicateMsgNumbers;
-  } else {
-    allMsgNumbers_.Insert(static_cast<uint32_t>(msgNumber));
-  }
+  // The message-number sets are filled from the summaries by IndexPass.
 }
 
 void RecordAnalysis::CheckDatRange(uint32_t slot, const PtrRecord& ptr) {
@@ -194,14 +206,59 @@ void RecordAnalysis::MarkRange(uint32_t slot, const PtrRecord& ptr) {
   }
 }
 
+// The set insertions of the record pass, done over the summaries in slot
+// order once the records are read. They print nothing and depend on nothing
+// printed, so the result is the same; but with the records in memory each
+// lookup can be announced well before it is made.
+void RecordAnalysis::IndexPass() {
+  for (uint32_t i = 0; i < slotsRead_; ++i) {
+    if (i + kPrefetchDistance < slotsRead_) PrefetchIndexes(summaries_[i + kPrefetchDistance]);
+    const RecordSummary& r = summaries_[i];
+    const auto msgNumber = static_cast<uint32_t>(r.msgNumber);
+    const auto org = static_cast<uint32_t>(r.org);
+    const bool live = r.deleted == 0;
+    if (live) liveMsgNumbers_.Insert(msgNumber);
+    if (IsReply(r)) {
+      replyTargets_.Insert(org);
+      if (live) liveReplyTargets_.Insert(org);
+    }
+    if (!allMsgNumbers_.Insert(msgNumber)) ++scan_.duplicateMsgNumbers;
+  }
+}
+
+void RecordAnalysis::PrefetchIndexes(const RecordSummary& r) const {
+  const auto msgNumber = static_cast<uint32_t>(r.msgNumber);
+  if (r.deleted == 0) liveMsgNumbers_.Prefetch(msgNumber);
+  if (IsReply(r)) {
+    replyTargets_.Prefetch(static_cast<uint32_t>(r.org));
+    if (r.deleted == 0) liveReplyTargets_.Prefetch(static_cast<uint32_t>(r.org));
+  }
+  allMsgNumbers_.Prefetch(msgNumber);
+}
+
+void RecordAnalysis::PrefetchThreadLookups(const RecordSummary& r) const {
+  const auto org = static_cast<uint32_t>(r.org);
+  if (IsRoot(r)) {
+    replyTargets_.Prefetch(org);
+    if (r.deleted == 0) liveReplyTargets_.Prefetch(static_cast<uint32_t>(r.msgNumber));
+  } else if (IsReply(r)) {
+    allMsgNumbers_.Prefetch(org);
+    if (r.deleted == 0) liveMsgNumbers_.Prefetch(org);
+  }
+}
+
 void RecordAnalysis::ThreadPass() {
   const char* clearTag = write_ ? "WILL-CLEAR-DELETED-PARENT" : "WOULD-CLEAR-DELETED-PARENT";
-  for (uint32_t slot = 1; slot <= scan_.ptrRecords; ++slot) {
+  // Slots never read hold zero summaries, which match no shape.
+  for (uint32_t slot = 1; slot <= slotsRead_; ++slot) {
+    if (slot - 1 + kPrefetchDistance < slotsRead_) {
+      PrefetchThreadLookups(summaries_[slot - 1 + kPrefetchDistance]);
+    }
     const RecordSummary& r = summaries_[slot - 1];
     if (r.tm != 1) continue;
     const bool live = r.deleted == 0;
     const auto org = static_cast<uint32_t>(r.org);
-    if (r.ts == 1 && r.org == r.msgNumber) {
+    if (IsRoot(r)) {
       if (replyTargets_.Contains(org)) {
         ++scan_.normalRoots;
       } else {
@@ -211,7 +268,7 @@ void RecordAnalysis::ThreadPass() {
       if (live && !liveReplyTargets_.Contains(static_cast<uint32_t>(r.msgNumber))) {
         ++scan_.rootsKeptWithoutChild;
       }
-    } else if (r.ts == 0 && r.org != r.msgNumber) {
+    } else if (IsReply(r)) {
       const bool parentExists = allMsgNumbers_.Contains(org);
       if (!parentExists) {
         ++scan_.orphanReplies;

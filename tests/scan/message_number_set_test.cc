@@ -62,9 +62,9 @@ TEST(MessageNumberSetTest, NegativeNumbersAndDuplicatesAreOneKeyEach) {
   MessageNumberSet set;
   ASSERT_TRUE(set.Allocate(7));
   const uint32_t minusFive = static_cast<uint32_t>(int32_t{-5});
-  set.Insert(minusFive);
-  set.Insert(minusFive);
-  set.Insert(0x80000000u);
+  EXPECT_TRUE(set.Insert(minusFive));
+  EXPECT_FALSE(set.Insert(minusFive));  // the duplicate count rests on this
+  EXPECT_TRUE(set.Insert(0x80000000u));
   EXPECT_TRUE(set.Contains(minusFive));
   EXPECT_TRUE(set.Contains(0x80000000u));
   EXPECT_FALSE(set.Contains(5));
@@ -77,7 +77,7 @@ TEST(MessageNumberSetTest, LookupInAFullTableEndsAtItsHome) {
   for (uint32_t key = 100; key < 108; ++key) set.Insert(key);
   for (uint32_t key = 100; key < 108; ++key) EXPECT_TRUE(set.Contains(key));
   EXPECT_FALSE(set.Contains(99));  // would loop forever without the home check
-  set.Insert(99);                  // and so would an insert into a full table
+  EXPECT_FALSE(set.Insert(99));    // and so would an insert into a full table
   EXPECT_FALSE(set.Contains(99));
 }
 
