@@ -1,0 +1,95 @@
+#include "support/app_harness.h"
+
+#include <cstdio>
+
+#include "app/run_sequence.h"
+
+namespace twtrim::test {
+
+AppHarness::AppHarness(const std::vector<std::string>& names) : home_(dir_.Path("BBS")) {
+  static char program[] = "twtrim_tests";
+  static char* argv[] = {program, nullptr};
+  real_ = CreateSystemOs(1, argv);
+  os_ = std::make_unique<FaultOs>(*real_);
+  os_->SetNow(kRunTime);
+  os_->SetProcessNames({"init", "bash", "twtrim_tests"});
+  board::Board board;
+  if (!board::CreateBoard(home_, names, &board)) {
+    ADD_FAILURE() << "cannot create the board in " << home_;
+  }
+}
+
+AppHarness::~AppHarness() = default;
+
+bool AppHarness::AddConference(uint32_t conference, const board::ConferenceFiles& files) {
+  return board::WriteConference(HomePath("MESSAGE"), conference, files);
+}
+
+bool AppHarness::SetCallers(const std::vector<std::pair<uint32_t, board::CallerSlot>>& active) {
+  return board::WriteCallerTable(home_, active);
+}
+
+std::vector<std::string> AppHarness::Arguments(const std::vector<std::string>& switches) const {
+  std::vector<std::string> arguments = {"twtrim32"};
+  arguments.insert(arguments.end(), switches.begin(), switches.end());
+  arguments.push_back("/HOME=" + home_);
+  return arguments;
+}
+
+AppRun AppHarness::Run(const std::vector<std::string>& switches) {
+  return RunArguments(Arguments(switches));
+}
+
+AppRun AppHarness::RunArguments(const std::vector<std::string>& arguments) {
+  os_->ClearStdout();
+  AppRun run;
+  run.exitCode = RunProgram(*os_, arguments);
+  run.output = os_->stdoutText();
+  run.lines = ReportLines(run.output, &run.allCrLf);
+  return run;
+}
+
+std::string AppHarness::ReadFile(const std::string& path) const {
+  std::string bytes;
+  return ReadWholeFile(path, &bytes) ? bytes : std::string();
+}
+
+bool AppHarness::Exists(const std::string& path) const {
+  return real_->GetPathKind(path) != PathKind::kMissing;
+}
+
+ConferenceBytes ReadConference(const AppHarness& harness, uint32_t conference) {
+  const std::string dir = harness.HomePath("MESSAGE");
+  return {harness.ReadFile(board::ConferencePath(dir, conference, "PTR")),
+          harness.ReadFile(board::ConferencePath(dir, conference, "IDX")),
+          harness.ReadFile(board::ConferencePath(dir, conference, "DAT"))};
+}
+
+ConferenceBytes ToBytes(const board::ConferenceFiles& files) {
+  const std::vector<uint8_t> ptr = files.PtrBytes(), idx = files.IdxBytes();
+  return {std::string(ptr.begin(), ptr.end()), std::string(idx.begin(), idx.end()),
+          std::string(files.dat.begin(), files.dat.end())};
+}
+
+uint32_t Fnv1a(std::string_view bytes) {
+  uint32_t h = 0x811C9DC5u;
+  for (unsigned char c : bytes) h = (h ^ c) * 0x01000193u;
+  return h;
+}
+
+uint32_t Crc32(std::string_view bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : bytes) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return ~crc;
+}
+
+std::string Hex8(uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
+}
+
+}  // namespace twtrim::test

@@ -1,0 +1,95 @@
+// Whole runs of the program inside the test process: a board in a scratch
+// directory, a FaultOs over the real OS with a fixed clock and an idle
+// process list, and the captured report.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "board/board_builder.h"
+#include "platform/os.h"
+#include "support/fault_os.h"
+#include "support/report_lines.h"
+#include "support/temp_dir.h"
+
+namespace twtrim::test {
+
+// The clock every in-process run sees, and what the report makes of it.
+inline constexpr LocalTime kRunTime{2026, 3, 7, 9, 5, 4};
+inline constexpr char kRunTimeText[] = "2026-03-07 09:05:04";
+inline constexpr char kBackupName[] = "TWTRIM32-20260307-090504";
+
+struct AppRun {
+  int exitCode = -1;
+  std::string output;  // standard output, byte for byte
+  Lines lines;         // the same, split at CR LF
+  bool allCrLf = false;
+};
+
+class AppHarness {
+ public:
+  // A board with TWMCONF.DAT naming `names` (none: no TWMCONF.DAT), an idle
+  // caller table and an empty MESSAGE directory.
+  explicit AppHarness(const std::vector<std::string>& names = {"General"});
+  ~AppHarness();
+
+  FaultOs& os() { return *os_; }
+  Os& real() { return *real_; }
+
+  // Test-side paths, '/' separated, for reading and writing board files.
+  const std::string& home() const { return home_; }
+  std::string HomePath(std::string_view relative) const {
+    return home_ + "/" + std::string(relative);
+  }
+  std::string MessagePath(std::string_view name) const {
+    return HomePath("MESSAGE/" + std::string(name));
+  }
+
+  // Paths as the program prints them (joined with the platform separator).
+  std::string ShownHome(std::string_view name) const { return JoinExpected(home_, name); }
+  std::string ShownMessageDir() const { return JoinExpected(home_, "MESSAGE"); }
+  std::string ShownMessage(std::string_view name) const {
+    return JoinExpected(ShownMessageDir(), name);
+  }
+  std::string ShownBackupDir() const {
+    return JoinExpected(ShownHome("TWTRIM32-BACKUPS"), kBackupName);
+  }
+
+  bool AddConference(uint32_t conference, const board::ConferenceFiles& files);
+  // The caller table with these slots active.
+  bool SetCallers(const std::vector<std::pair<uint32_t, board::CallerSlot>>& active);
+
+  // The argument vector of a run: program name, `switches`, then /HOME=.
+  std::vector<std::string> Arguments(const std::vector<std::string>& switches) const;
+  AppRun Run(const std::vector<std::string>& switches);
+  // A run with exactly this argument vector (entry 0 the program name).
+  AppRun RunArguments(const std::vector<std::string>& arguments);
+
+  // The whole file, or "" when it cannot be read.
+  std::string ReadFile(const std::string& path) const;
+  bool Exists(const std::string& path) const;
+
+ private:
+  TempDir dir_;
+  std::string home_;
+  std::unique_ptr<Os> real_;
+  std::unique_ptr<FaultOs> os_;
+};
+
+// Byte images of a conference's three live files.
+struct ConferenceBytes {
+  std::string ptr, idx, dat;
+  friend bool operator==(const ConferenceBytes&, const ConferenceBytes&) = default;
+};
+ConferenceBytes ReadConference(const AppHarness& harness, uint32_t conference);
+ConferenceBytes ToBytes(const board::ConferenceFiles& files);
+
+// Independent whole-file hashes, as the integrity report prints them.
+uint32_t Fnv1a(std::string_view bytes);
+uint32_t Crc32(std::string_view bytes);
+std::string Hex8(uint32_t value);
+
+}  // namespace twtrim::test
