@@ -16,8 +16,11 @@ constexpr char kStamp[] = "TWTRIM32-20260307-090504";
 
 class BackupTest : public WriteTest {
  protected:
-  std::string Root() const { return home_ + "/TWTRIM32-BACKUPS"; }
-  std::string Candidate(const std::string& suffix) const { return Root() + "/" + kStamp + suffix; }
+  // Paths as the program forms them, with the platform separator.
+  std::string Root() const { return test::JoinExpected(home_, "TWTRIM32-BACKUPS"); }
+  std::string Candidate(const std::string& suffix) const {
+    return test::JoinExpected(Root(), kStamp + suffix);
+  }
   std::vector<std::string> RootEntries() {
     std::vector<DirEntry> entries;
     EXPECT_TRUE(real_->ListDirectory(Root() + "/*", &entries));
@@ -71,7 +74,7 @@ TEST_F(BackupTest, SingleDigitFieldsAreZeroPadded) {
   os_.SetNow({987, 1, 2, 3, 4, 5});
   std::string dir;
   ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
-  EXPECT_EQ(dir, Root() + "/TWTRIM32-09870102-030405");
+  EXPECT_EQ(dir, test::JoinExpected(Root(), "TWTRIM32-09870102-030405"));
 }
 
 TEST_F(BackupTest, FileWithTheNameCountsAsTaken) {
@@ -115,7 +118,7 @@ TEST_F(BackupTest, BackupFileCopiesUnderTheBaseNameAndReportsOnlyWhenVerbose) {
     os_.ClearStdout();
     std::string copy;
     ASSERT_TRUE(BackupFile(os_, out_, source, dir, &copy, true));
-    EXPECT_EQ(copy, dir + "/TWOUTBOUND.SEQ");
+    EXPECT_EQ(copy, test::JoinExpected(dir, "TWOUTBOUND.SEQ"));
     EXPECT_EQ(Read(copy), "sequence 17\r\n");
     const test::Lines expected = {"  Backed up: " + source + " -> " + copy};
     EXPECT_EQ(Report(), verbose ? expected : test::Lines{});
@@ -129,7 +132,7 @@ TEST_F(BackupTest, BaseNameIsTakenAfterEitherSeparator) {
   ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
   std::string copy;
   ASSERT_TRUE(BackupFile(os_, out_, home_ + "/MESSAGE\\TWMSG05.LMR", dir, &copy, true));
-  EXPECT_EQ(copy, dir + "/TWMSG05.LMR");
+  EXPECT_EQ(copy, test::JoinExpected(dir, "TWMSG05.LMR"));
   EXPECT_EQ(Read(dir + "/TWMSG05.LMR"), "lmr");
 }
 
@@ -162,9 +165,9 @@ TEST_F(BackupTest, ConferenceBacksUpItsThreeFilesAndCompanionsWhenPresent) {
     std::string dir;
     ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
     ASSERT_TRUE(BackupConference(os_, out_, &plan, MessageDir(), dir));
-    EXPECT_EQ(plan.backupPtrPath, dir + "/TWMSG05.PTR");
-    EXPECT_EQ(plan.backupIdxPath, dir + "/TWMSG05.IDX");
-    EXPECT_EQ(plan.backupDatPath, dir + "/TWMSG05.DAT");
+    EXPECT_EQ(plan.backupPtrPath, test::JoinExpected(dir, "TWMSG05.PTR"));
+    EXPECT_EQ(plan.backupIdxPath, test::JoinExpected(dir, "TWMSG05.IDX"));
+    EXPECT_EQ(plan.backupDatPath, test::JoinExpected(dir, "TWMSG05.DAT"));
     EXPECT_EQ(Read(plan.backupPtrPath), Read(plan.livePtrPath));
     EXPECT_EQ(Read(plan.backupIdxPath), Read(plan.liveIdxPath));
     EXPECT_EQ(Read(plan.backupDatPath), Read(plan.liveDatPath));

@@ -232,7 +232,10 @@ TEST_P(StaleStagedFileTest, IsRefusedAndLeftAloneWithNothingOpened) {
   b.Add(Root(1, 1));
   b.Add(Deleted(Root(2, 1)));
   ConferencePlan plan = PlanFor(5, b.files());
-  const std::string stale = ConfPath(5, GetParam()) + ".NEW";
+  const std::string extension = GetParam();
+  const std::string& stale = extension == "PTR"   ? plan.stagedPtrPath
+                             : extension == "IDX" ? plan.stagedIdxPath
+                                                  : plan.stagedDatPath;
   ASSERT_TRUE(Write(stale, "left by an interrupted write"));
   os_.ResetCounts();
   EXPECT_FALSE(BuildStagedFiles(os_, out_, &plan));
@@ -240,7 +243,7 @@ TEST_P(StaleStagedFileTest, IsRefusedAndLeftAloneWithNothingOpened) {
                                    "only after confirming no earlier write is recoverable."}));
   EXPECT_EQ(Read(stale), "left by an interrupted write");
   for (const std::string* path : {&plan.stagedPtrPath, &plan.stagedIdxPath, &plan.stagedDatPath}) {
-    if (*path != stale) {
+    if (path != &stale) {
       EXPECT_EQ(Kind(*path), PathKind::kMissing) << *path;
     }
   }
