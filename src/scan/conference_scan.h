@@ -37,6 +37,8 @@ struct ConferenceScan {
   uint32_t rootsKeptWithoutChild = 0;
   bool needsAction = false;
   bool blocked = false;
+
+  friend bool operator==(const ConferenceScan&, const ConferenceScan&) = default;
 };
 
 // Per-slot summary kept in memory for the thread checks (16 bytes).

@@ -41,6 +41,7 @@ class RecordAnalysis {
   void AnalyseRecord(uint32_t slot, const PtrRecord& ptr, const IdxRecord& idx);
   void CheckDatRange(uint32_t slot, const PtrRecord& ptr);
   void MarkRange(uint32_t slot, const PtrRecord& ptr);
+  uint32_t NextOpenBlock(uint32_t block);
   void IndexPass();
   void PrefetchIndexes(const RecordSummary& r) const;
   void ThreadPass();
@@ -63,7 +64,8 @@ class RecordAnalysis {
     void operator()(RecordSummary* p) const { std::free(p); }
   };
   std::unique_ptr<RecordSummary[], Free> summaries_;
-  std::unique_ptr<uint8_t[]> datRefs_;
+  std::unique_ptr<uint8_t[]> datRefs_;    // ranges covering each block: 0, 1 or 2 (= more)
+  std::unique_ptr<uint32_t[]> nextOpen_;  // links to the next block covered fewer than twice
   MessageNumberSet replyTargets_, liveReplyTargets_, allMsgNumbers_, liveMsgNumbers_;
   std::unique_ptr<BufferedReader> ptrReader_, idxReader_;
   uint32_t referenced_ = 0;
@@ -83,15 +85,17 @@ bool RecordAnalysis::Prepare() {
       static_cast<RecordSummary*>(std::calloc(records == 0 ? 1 : records, sizeof(RecordSummary))));
   try {
     datRefs_.reset(new uint8_t[scan_.datRecords == 0 ? 1 : scan_.datRecords]());
+    nextOpen_.reset(new uint32_t[uint64_t{scan_.datRecords} + 1]);
     ptrReader_ = std::make_unique<BufferedReader>(ptr_);
     idxReader_ = std::make_unique<BufferedReader>(idx_);
   } catch (const std::bad_alloc&) {
     datRefs_.reset();
   }
-  if (!summaries_ || !datRefs_ || !ptrReader_ || !idxReader_) {
+  if (!summaries_ || !datRefs_ || !nextOpen_ || !ptrReader_ || !idxReader_) {
     Fail("  ERROR: out of memory for preview validation.");
     return false;
   }
+  for (uint32_t b = 0; b <= scan_.datRecords; ++b) nextOpen_[b] = b;
   const uint32_t requested = 2 * records + 1;
   if (!replyTargets_.Allocate(requested) || !liveReplyTargets_.Allocate(requested) ||
       !allMsgNumbers_.Allocate(requested) || !liveMsgNumbers_.Allocate(requested)) {
@@ -184,26 +188,42 @@ void RecordAnalysis::CheckDatRange(uint32_t slot, const PtrRecord& ptr) {
 }
 
 void RecordAnalysis::MarkRange(uint32_t slot, const PtrRecord& ptr) {
+  const uint32_t where = ptr.where();
   const uint32_t records = ptr.records();
-  uint8_t* counts = datRefs_.get() + ptr.where();
-  // Branch-free so that the compiler can vectorise it: a corrupt base can
-  // point millions of records at the same long run of blocks.
-  uint32_t fresh = 0, second = 0;
-  for (uint32_t i = 0; i < records; ++i) {
-    const uint8_t c = counts[i];
-    fresh += c == 0;
-    second += c == 1;
-    counts[i] = static_cast<uint8_t>(c + (c != 255));
+  const uint32_t end = where + records;
+  // Only a block's first and second reference change a count anyone sees;
+  // once covered twice, a block is settled and skipped. So a corrupt base
+  // that points two million records at the same long run of blocks costs
+  // no more than one whose bodies are all apart.
+  uint32_t fresh = 0;
+  for (uint32_t b = NextOpenBlock(where); b < end; b = NextOpenBlock(b + 1)) {
+    if (datRefs_[b] == 0) {
+      datRefs_[b] = 1;
+      ++fresh;
+    } else {
+      datRefs_[b] = 2;
+      ++scan_.datOverlapBlocks;
+      nextOpen_[b] = b + 1;
+    }
   }
   referenced_ += fresh;
-  scan_.datOverlapBlocks += second;
   const uint32_t shared = records - fresh;
   if (shared > 0 && verbose_) {
-    out_.Line("    DAT-OVERLAP: slot " + Decimal(slot) + " range Where=" + Decimal(ptr.where()) +
+    out_.Line("    DAT-OVERLAP: slot " + Decimal(slot) + " range Where=" + Decimal(where) +
               " Records=" + Decimal(records) + " overlaps " + Decimal(shared) +
               " already-referenced DAT record(s).");
     DumpPtrRecord(out_, ptr, slot, "OVERLAP-DETAIL");
   }
+}
+
+// The first block at or after `block` that is covered fewer than two times
+// (datRecords when there is none), shortening the links it follows.
+uint32_t RecordAnalysis::NextOpenBlock(uint32_t block) {
+  while (nextOpen_[block] != block) {
+    nextOpen_[block] = nextOpen_[nextOpen_[block]];
+    block = nextOpen_[block];
+  }
+  return block;
 }
 
 // The set insertions of the record pass, done over the summaries in slot

@@ -2,9 +2,11 @@
 // conference, on conferences written by the board builder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "scan/scan_fixture.h"
 
@@ -306,6 +308,51 @@ TEST_F(RecordAnalysisTest, ManyRecordsOnOneBlockSaturateWithoutMiscounting) {
   const ScanResult r = ScanFiles(b.files());
   EXPECT_EQ(r.scan.datOverlapBlocks, 1u);
   EXPECT_EQ(r.scan.unreferencedDat, 0u);
+}
+
+TEST_F(RecordAnalysisTest, OverlapCountsMatchANaiveCountOverRandomRanges) {
+  // Ranges of all lengths over a small DAT, compared with counting each
+  // block's references one by one.
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % bound;
+  };
+  const uint32_t blocks = 300;
+  for (int round = 0; round < 5; ++round) {
+    ConferenceBuilder b;
+    b.AddUnreferencedBlocks(blocks);
+    std::vector<uint32_t> refs(blocks, 0);
+    Lines expectedOverlapLines;
+    uint32_t overlaps = 0;
+    for (int32_t n = 1; n <= 60; ++n) {
+      const uint16_t where = static_cast<uint16_t>(next(blocks));
+      const uint32_t room = blocks - where;  // ranges stay inside the DAT
+      const auto length = static_cast<uint16_t>(1 + next(round % 2 ? room : std::min(room, 8u)));
+      uint32_t shared = 0;
+      for (uint32_t k = where; k < uint32_t{where} + length; ++k) {
+        if (refs[k] == 1) ++overlaps;
+        if (refs[k] > 0) ++shared;
+        ++refs[k];
+      }
+      if (shared > 0) {
+        expectedOverlapLines.push_back(
+            "    DAT-OVERLAP: slot " + std::to_string(n) + " range Where=" + std::to_string(where) +
+            " Records=" + std::to_string(length) + " overlaps " + std::to_string(shared) +
+            " already-referenced DAT record(s).");
+      }
+      b.Add(At(Root(n, length), where));
+    }
+    const uint32_t unreferenced = static_cast<uint32_t>(std::count(refs.begin(), refs.end(), 0u));
+    const ScanResult r = ScanFiles(b.files(), Mode::kVerbose);
+    EXPECT_EQ(r.scan.datOverlapBlocks, overlaps) << round;
+    EXPECT_EQ(r.scan.unreferencedDat, unreferenced) << round;
+    Lines overlapLines;
+    for (const std::string& line : r.lines) {
+      if (line.rfind("    DAT-OVERLAP: ", 0) == 0) overlapLines.push_back(line);
+    }
+    EXPECT_EQ(overlapLines, expectedOverlapLines) << round;
+  }
 }
 
 TEST_F(RecordAnalysisTest, BodylessWhereMayEqualTheBlockCountButNotPassIt) {
