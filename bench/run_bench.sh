@@ -29,7 +29,7 @@ BOARD_MAX_BLOCKS="${BOARD_MAX_BLOCKS:-4}"
 
 if [ ! -x /usr/bin/time ]; then
   echo "Installing GNU time (package 'time')..."
-  apt-get install -y time >/dev/null
+  apt-get install -y time >/dev/null || { apt-get update >/dev/null && apt-get install -y time >/dev/null; }
 fi
 
 # GCC 12 reports a false -Wrestrict inside std::string at -O3; it is not a
