@@ -18,7 +18,7 @@ cd "$ROOT" || exit 1
 JOBS="${TWTRIM_JOBS:-2}"
 FUZZ_SECONDS="${TWTRIM_FUZZ_SECONDS:-20}"
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64)
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 groff-base dpkg-dev)
 WINE=/usr/lib/wine/wine64
 # shellcheck source=scripts/packages.sh
 . "${ROOT}/scripts/packages.sh"

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds the release artefacts into out/:
+#   out/twtrim32_<version>_<arch>.deb     Debian package of the native release build (CPack)
+#   out/TWTRIM32-<version>-win32.zip      TWTRIM32.EXE (32-bit), TWTRIM32_HELP.TXT,
+#                                         MAINTENANCE.TXT and README.TXT, all text CR LF
+# and checks both. Installs what a fresh Debian machine lacks.
+# Environment: TWTRIM_JOBS (parallel jobs, default 2).
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+# shellcheck source=scripts/packages.sh
+. "${ROOT}/scripts/packages.sh"
+
+install_missing_packages cmake ninja-build g++ libgtest-dev dpkg-dev g++-mingw-w64-i686-posix
+
+JOBS="${TWTRIM_JOBS:-2}"
+OUT="${ROOT}/out"
+VERSION="$(sed -n 's/.*kVersionText\[\] = "\([^"]*\)".*/\1/p' src/app/options.h)"
+[ -n "${VERSION}" ] || { echo "cannot read the version from src/app/options.h" >&2; exit 1; }
+
+# lf_to_crlf SOURCE DEST: text files for Windows readers end their lines in CR LF.
+lf_to_crlf() {
+  sed -e 's/\r$//' -e 's/$/\r/' "$1" >"$2"
+}
+
+# all_crlf FILE: every line of FILE ends in CR LF.
+all_crlf() {
+  [ -s "$1" ] && ! grep -qv $'\r$' "$1"
+}
+
+# pe_machine EXE: the machine field of a Windows executable's PE header, in hex
+# (014c for i386, 8664 for x86-64).
+pe_machine() {
+  local pe
+  pe="$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')"
+  od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' '
+}
+
+mkdir -p "${OUT}"
+
+echo "=== Debian package (release preset, build/)"
+cmake --preset release
+cmake --build --preset release -j "${JOBS}" --target twtrim32
+rm -rf "${OUT}/deb-work"
+(cd build && cpack -G DEB -B "${OUT}/deb-work")
+deb_name="$(cd "${OUT}/deb-work" && ls ./*.deb)"
+mv -f "${OUT}/deb-work/${deb_name}" "${OUT}/"
+rm -rf "${OUT}/deb-work"
+deb="${OUT}/${deb_name#./}"
+bash tests/package/check_deb.sh "${deb}" "${ROOT}"
+dpkg-deb --info "${deb}"
+dpkg-deb --contents "${deb}"
+
+echo "=== Windows zip (win32 preset, build-win32/)"
+cmake --preset win32
+cmake --build --preset win32 -j "${JOBS}" --target twtrim32
+name="TWTRIM32-${VERSION}-win32"
+stage="${OUT}/${name}"
+rm -rf "${stage}" "${OUT}/${name}.zip"
+mkdir -p "${stage}"
+cp build-win32/TWTRIM32.EXE "${stage}/"
+# The help text is the same bytes on every platform: the native build writes it.
+build/twtrim32 /HELP >"${stage}/TWTRIM32_HELP.TXT"
+sed "s/@VERSION@/${VERSION}/g" packaging/README.TXT.in >"${stage}/README.txt.lf"
+lf_to_crlf "${stage}/README.txt.lf" "${stage}/README.TXT"
+awk '/^## Maintenance guide/ {on = 1} on && /^## / && !/^## Maintenance guide/ {on = 0} on' \
+  README.md >"${stage}/guide.lf"
+lf_to_crlf "${stage}/guide.lf" "${stage}/MAINTENANCE.TXT"
+rm -f "${stage}/README.txt.lf" "${stage}/guide.lf"
+
+[ "$(pe_machine "${stage}/TWTRIM32.EXE")" = 014c ] ||
+  { echo "TWTRIM32.EXE is not a 32-bit (i386) Windows program" >&2; exit 1; }
+[ "$(wc -l <"${stage}/TWTRIM32_HELP.TXT")" -eq 60 ] ||
+  { echo "TWTRIM32_HELP.TXT does not hold the 60 help lines" >&2; exit 1; }
+for text in TWTRIM32_HELP.TXT README.TXT MAINTENANCE.TXT; do
+  all_crlf "${stage}/${text}" || { echo "${text} has lines without CR LF" >&2; exit 1; }
+done
+(cd "${OUT}" && cmake -E tar cf "${name}.zip" --format=zip "${name}")
+rm -rf "${stage}"
+unzip -l "${OUT}/${name}.zip" 2>/dev/null || cmake -E tar tvf "${OUT}/${name}.zip"
+
+echo
+echo "Release artefacts:"
+ls -l "${deb}" "${OUT}/${name}.zip"

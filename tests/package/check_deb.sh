@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Checks a built Debian package of twtrim32: control fields, contents, and
+# that the packaged program runs.
+#   check_deb.sh PACKAGE.deb SOURCE_DIR
+set -euo pipefail
+
+deb="$1"
+source="$2"
+work="$(mktemp -d)"
+trap 'rm -rf "${work}"' EXIT
+
+fail() {
+  echo "FAIL: $(basename "${deb}"): $*" >&2
+  exit 1
+}
+
+version_text="$(sed -n 's/.*kVersionText\[\] = "\([^"]*\)".*/\1/p' "${source}/src/app/options.h")"
+[ -n "${version_text}" ] || fail "cannot read the version from src/app/options.h"
+
+# dpkg-deb warns on stderr about malformed control data; a clean package has none.
+dpkg-deb --info "${deb}" >"${work}/info" 2>"${work}/info.err" || fail "dpkg-deb --info failed"
+dpkg-deb --contents "${deb}" >"${work}/contents" 2>"${work}/contents.err" ||
+  fail "dpkg-deb --contents failed"
+[ ! -s "${work}/info.err" ] || fail "dpkg-deb --info warned: $(cat "${work}/info.err")"
+[ ! -s "${work}/contents.err" ] || fail "dpkg-deb --contents warned: $(cat "${work}/contents.err")"
+
+field() { dpkg-deb --field "${deb}" "$1"; }
+[ "$(field Package)" = twtrim32 ] || fail "Package is '$(field Package)'"
+[ "$(field Version)" = "${version_text//-/\~}" ] ||
+  fail "Version is '$(field Version)', expected '${version_text//-/\~}'"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] ||
+  fail "Architecture is '$(field Architecture)'"
+[ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
+[ "$(field Priority)" = optional ] || fail "Priority is '$(field Priority)'"
+[[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] ||
+  fail "Maintainer is not 'Name <address>': '$(field Maintainer)'"
+[[ "$(field Depends)" == *libc6* ]] || fail "Depends lacks libc6: '$(field Depends)'"
+description="$(field Description)"
+[ "$(echo "${description}" | head -n 1)" = \
+  "safeguarded message packer for Tarnwick BBS message bases" ] ||
+  fail "Description synopsis is '$(echo "${description}" | head -n 1)'"
+[ "$(echo "${description}" | wc -l)" -ge 3 ] || fail "Description has no long text"
+[ "$(echo "${description}" | sed -n 2p)" != "$(echo "${description}" | head -n 1)" ] ||
+  fail "Description repeats its synopsis as the first line of the long text"
+
+# Contents: the program, its compressed page and its documentation, owned by
+# root, everything under /usr.
+files="$(awk '$1 !~ /^d/ {print $6}' "${work}/contents" | sort)"
+expected="$(printf '%s\n' ./usr/bin/twtrim32 ./usr/share/doc/twtrim32/README.md \
+  ./usr/share/man/man1/twtrim32.1.gz | sort)"
+[ "${files}" = "${expected}" ] || fail "files are:
+${files}
+expected:
+${expected}"
+awk '$6 !~ /^\.\/usr\// && $6 != "./" {exit 1}' "${work}/contents" ||
+  fail "entries outside /usr: $(awk '{print $6}' "${work}/contents" | grep -v '^\./usr/' | grep -vx './')"
+awk '$2 != "root/root" {exit 1}' "${work}/contents" || fail "entries not owned by root/root"
+grep -Eq '^-rwxr-xr-x .* \./usr/bin/twtrim32$' "${work}/contents" || fail "twtrim32 is not mode 755"
+grep -Eq '^-rw-r--r-- .* \./usr/share/man/man1/twtrim32\.1\.gz$' "${work}/contents" ||
+  fail "the manual page is not mode 644"
+
+# The packaged files themselves, and the checksums dpkg will verify them by.
+dpkg-deb --extract "${deb}" "${work}/root"
+dpkg-deb --control "${deb}" "${work}/control"
+(cd "${work}/root" && md5sum --quiet -c "${work}/control/md5sums") >/dev/null ||
+  fail "md5sums do not match the packaged files"
+[ "$(wc -l <"${work}/control/md5sums")" -eq 3 ] || fail "md5sums does not list the 3 files"
+zcat "${work}/root/usr/share/man/man1/twtrim32.1.gz" | cmp -s - "${source}/man/twtrim32.1" ||
+  fail "packaged manual page differs from man/twtrim32.1"
+rc=0
+version="$("${work}/root/usr/bin/twtrim32" /VERSION)" || rc=$?
+[ "${rc}" -eq 0 ] || fail "packaged twtrim32 /VERSION exited with ${rc}"
+[ "${version}" = "$(printf 'TWTRIM32 %s - Safeguarded Tarnwick Message Packer\r' "${version_text}")" ] ||
+  fail "packaged /VERSION printed '${version}'"
+echo "deb: OK ($(basename "${deb}"))"

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Keeps the sample reports shown in README.md true. Each fenced block that
+# follows the line "<!-- sample report: checked by tests/package/sample_report_test.sh -->"
+# starts with "$ twtrim32 ARGS"; the blocks are run in order, as shown, on a
+# fresh sample board made by mkboard at the first block's /HOME= path in a
+# scratch directory, and the output must equal the block with the times and
+# backup directory names masked.
+#   sample_report_test.sh TWTRIM32 MKBOARD README.md [--update]
+# --update rewrites the blocks in README.md with fresh output instead.
+set -euo pipefail
+
+program="$(realpath "$1")"
+mkboard="$(realpath "$2")"
+readme="$(realpath "$3")"
+update="${4:-}"
+marker='<!-- sample report: checked by tests/package/sample_report_test.sh -->'
+work="$(mktemp -d)"
+trap 'rm -rf "${work}"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Block N of the README goes to ${work}/expected.N, without its fences.
+awk -v marker="${marker}" -v dir="${work}" '
+  $0 == marker { armed = 1; next }
+  armed && /^```/ && !inside { inside = 1; n++; next }
+  inside && /^```/ { inside = 0; armed = 0; next }
+  inside { print > (dir "/expected." n) }
+' "${readme}"
+blocks=$(find "${work}" -name 'expected.*' | wc -l)
+[ "${blocks}" -gt 0 ] || fail "no checked sample report in ${readme}"
+
+# The reports show the program as an operator runs it: by name, from the
+# directory that holds the board.
+# The board goes where the first report's /HOME= says, relative to the
+# directory the commands run in.
+mkdir "${work}/bin" "${work}/run"
+ln -s "${program}" "${work}/bin/twtrim32"
+board="$(head -n 1 "${work}/expected.1" | sed -n 's|.* /HOME=\([^ ]*\).*|\1|p')"
+[[ -n "${board}" && "${board}" != /* && "${board}" != *..* ]] ||
+  fail "the first sample report needs a relative /HOME= path"
+mkdir -p "$(dirname "${work}/run/${board}")"
+"${mkboard}" sample "${work}/run/${board}" >/dev/null || fail "mkboard sample failed"
+
+mask() {
+  sed -E -e 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}/YYYY-MM-DD hh:mm:ss/g' \
+    -e 's/TWTRIM32-[0-9]{8}-[0-9]{6}/TWTRIM32-YYYYMMDD-HHMMSS/g' "$1"
+}
+
+status=0
+for n in $(seq 1 "${blocks}"); do
+  command="$(head -n 1 "${work}/expected.${n}")"
+  [[ "${command}" == '$ twtrim32 '* ]] || fail "block ${n} does not start with '\$ twtrim32 ': ${command}"
+  [[ "${command}" != *[\"\'\\]* ]] || fail "block ${n}: no quotes or backslashes in the command"
+  read -r -a args <<<"${command#\$ twtrim32 }"
+  {
+    echo "${command}"
+    (cd "${work}/run" && PATH="${work}/bin:${PATH}" twtrim32 "${args[@]}" 2>"${work}/stderr.${n}") |
+      tr -d '\r' || true
+  } >"${work}/actual.${n}"
+  if [ "${update}" = --update ]; then
+    continue
+  fi
+  if ! diff -u <(mask "${work}/expected.${n}") <(mask "${work}/actual.${n}") >"${work}/diff.${n}"; then
+    echo "FAIL: README sample report ${n} (${command}) differs from a fresh run:" >&2
+    cat "${work}/diff.${n}" "${work}/stderr.${n}" >&2
+    status=1
+  fi
+done
+
+if [ "${update}" = --update ]; then
+  awk -v marker="${marker}" -v dir="${work}" '
+    $0 == marker { armed = 1; print; next }
+    armed && /^```/ && !inside {
+      inside = 1; n++; print
+      file = dir "/actual." n
+      while ((getline line < file) > 0) print line
+      close(file)
+      next
+    }
+    inside && /^```/ { inside = 0; armed = 0; print; next }
+    inside { next }
+    { print }
+  ' "${readme}" >"${work}/README.new"
+  cp "${work}/README.new" "${readme}"
+  echo "sample_report: rewrote ${blocks} block(s) in ${readme}"
+  exit 0
+fi
+[ "${status}" -eq 0 ] && echo "sample_report: OK (${blocks} report(s))"
+exit "${status}"
