@@ -485,6 +485,23 @@ TEST(WriteSequence, GuardFailingBeforeTheCommitAbortsWithOriginalsIntact) {
   }
 }
 
+// Makes the backup copy of `name` impossible to create, whether the copy is
+// written under its own name or under a temporary one first.
+void FailBackupCopy(AppHarness& h, const std::string& name) {
+  for (const std::string& suffix : {name, name + ".PARTIAL"}) {
+    h.os().AddFault({{OsCall::kCreateExclusive,
+                      "TWTRIM32-BACKUPS/" + std::string(kBackupName) + "/" + suffix, 0}});
+  }
+}
+
+// One of the live PTR, IDX or DAT files of the board's message directory.
+bool IsLiveConferenceFile(const AppHarness& h, const std::string& path) {
+  const std::string_view name = BaseName(path);
+  return name.size() == 11 && name.substr(0, 5) == "TWMSG" &&
+         (name.substr(7) == ".PTR" || name.substr(7) == ".IDX" || name.substr(7) == ".DAT") &&
+         path == h.ShownMessage(name);
+}
+
 TEST(WriteSequence, FailedBackupStopsBeforeAnyCommit) {
   struct Case {
     const char* name;
@@ -496,17 +513,15 @@ TEST(WriteSequence, FailedBackupStopsBeforeAnyCommit) {
       {"backup root is a file",
        [](AppHarness& h) { ASSERT_TRUE(WriteWholeFile(h.HomePath("TWTRIM32-BACKUPS"), "x")); },
        "WRITE ERROR: could not create the timestamped backup directory.", false},
-      {"TWMCONF.DAT copy fails",
-       [](AppHarness& h) { h.os().FailPath(OsCall::kCreateExclusive, "TWMCONF.DAT"); },
+      {"TWMCONF.DAT copy fails", [](AppHarness& h) { FailBackupCopy(h, "TWMCONF.DAT"); },
        "WRITE ERROR: TWMCONF.DAT backup failed verification.", true},
       {"TWOUTBOUND.SEQ copy fails",
        [](AppHarness& h) {
          ASSERT_TRUE(WriteWholeFile(h.MessagePath("TWOUTBOUND.SEQ"), "7"));
-         h.os().FailPath(OsCall::kCreateExclusive, "TWOUTBOUND.SEQ");
+         FailBackupCopy(h, "TWOUTBOUND.SEQ");
        },
        "WRITE ERROR: TWOUTBOUND.SEQ backup failed verification.", true},
-      {"conference copy fails",
-       [](AppHarness& h) { h.os().FailPath(OsCall::kCreateExclusive, "TWMSG02.IDX"); },
+      {"conference copy fails", [](AppHarness& h) { FailBackupCopy(h, "TWMSG02.IDX"); },
        "WRITE ERROR: verified backup failed for CONF2.", true},
   };
   for (const Case& c : cases) {
@@ -519,14 +534,18 @@ TEST(WriteSequence, FailedBackupStopsBeforeAnyCommit) {
         EndsWith(run.lines, Concat({{c.error, kFailedUnchanged, kReleased},
                                     Footer(kRunTimeText, 4, "NOT COMPLETED",
                                            c.directoryCreated ? b.h.ShownBackupDir() : "")})));
-    EXPECT_EQ(b.h.os().calls(OsCall::kReplaceRename), 0u);
+    for (const CallRecord& call : b.h.os().log()) {
+      if (call.kind == OsCall::kReplaceRename) {
+        EXPECT_FALSE(IsLiveConferenceFile(b.h, call.otherPath)) << call.otherPath;
+      }
+    }
     b.ExpectOriginals();
   }
 }
 
 TEST(WriteSequence, FailedCommitRollsBackFromTheHighestConferenceDown) {
   WriteBoard b;
-  b.h.os().AddFault({{OsCall::kReplaceRename, "TWMSG02.PTR", 1}});
+  b.h.os().AddFault({{OsCall::kReplaceRename, "MESSAGE/TWMSG02.PTR", 1}});
   const AppRun run = b.h.Run({"/CONF1..2", "/WRITE"});
 
   EXPECT_EQ(run.exitCode, 4);
@@ -544,7 +563,8 @@ TEST(WriteSequence, FailedCommitRollsBackFromTheHighestConferenceDown) {
   // Conference 2 had only its DAT replaced; the restores run 2 before 1.
   std::vector<std::string> replaced;
   for (const CallRecord& call : b.h.os().log()) {
-    if (call.kind == OsCall::kReplaceRename && !call.failed) {
+    if (call.kind == OsCall::kReplaceRename && !call.failed &&
+        IsLiveConferenceFile(b.h, call.otherPath)) {
       replaced.push_back(std::string(BaseName(call.otherPath)));
     }
   }
@@ -612,7 +632,7 @@ TEST(WriteSequence, UninvolvedFileChangedDuringTheWriteCannotBeVerifiedBack) {
 
 TEST(WriteSequence, FailedRestoreEndsIncompleteAndKeepsTheBackup) {
   WriteBoard b;
-  b.h.os().AddFault({{OsCall::kReplaceRename, "TWMSG02.PTR", 1}});
+  b.h.os().AddFault({{OsCall::kReplaceRename, "MESSAGE/TWMSG02.PTR", 1}});
   b.h.os().FailPath(OsCall::kCreateExclusive, "TWMSG01.DAT.ROLLBACK");
   const AppRun run = b.h.Run({"/CONF1..2", "/WRITE"});
 

@@ -83,6 +83,20 @@ Lines MaskTimes(Lines lines) {
                                        << Dump(lines);
 }
 
+::testing::AssertionResult SameLines(const Lines& lines, const Lines& expected) {
+  if (lines == expected) return ::testing::AssertionSuccess();
+  size_t i = 0;
+  while (i < lines.size() && i < expected.size() && lines[i] == expected[i]) ++i;
+  auto at = [](const Lines& l, size_t k) {
+    return k < l.size() ? "|" + l[k] + "|" : std::string("<end of report>");
+  };
+  return ::testing::AssertionFailure()
+         << "first difference at line " << i + 1 << " of " << lines.size() << " (expected "
+         << expected.size() << " lines)\n  actual:   " << at(lines, i)
+         << "\n  expected: " << at(expected, i) << "\nreport:\n"
+         << Dump(lines);
+}
+
 ::testing::AssertionResult EndsWith(const Lines& lines, const Lines& tail) {
   if (lines.size() >= tail.size() &&
       std::equal(tail.begin(), tail.end(), lines.end() - static_cast<ptrdiff_t>(tail.size()))) {

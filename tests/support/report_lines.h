@@ -22,6 +22,8 @@ Lines MaskTimes(Lines lines);
 
 // `block` appears in `lines` as consecutive lines.
 ::testing::AssertionResult HasBlock(const Lines& lines, const Lines& block);
+// `lines` equals `expected`; on failure names the first line that differs.
+::testing::AssertionResult SameLines(const Lines& lines, const Lines& expected);
 // `lines` ends with exactly `tail`.
 ::testing::AssertionResult EndsWith(const Lines& lines, const Lines& tail);
 // How many lines start with `prefix`.
