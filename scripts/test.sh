@@ -23,6 +23,11 @@ WINE=/usr/lib/wine/wine64
 # shellcheck source=scripts/packages.sh
 . "${ROOT}/scripts/packages.sh"
 
+# Repeated runs recompile little when ccache is installed (read by CMake at first configure).
+if command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
+fi
+
 passed=0
 failed=0
 failures=()
@@ -58,11 +63,28 @@ finish() {
 configure_and_build() {
   local preset="$1"
   shift
-  cmake --preset "${preset}" && cmake --build --preset "${preset}" -j "${JOBS}" "$@"
+  # -k 0: every broken file is shown, not just the first.
+  cmake --preset "${preset}" && cmake --build --preset "${preset}" -j "${JOBS}" "$@" -- -k 0
+}
+
+# fresh BUILD_DIR TARGET: true when TARGET is built and up to date. After a failed full build
+# the test programs that still build are run, so one broken file hides no other result.
+fresh() {
+  cmake --build "$1" -j "${JOBS}" --target "$2" >/dev/null 2>&1
+}
+
+# The test program behind each CTest name.
+test_program() {
+  case "$1" in
+    unit) echo twtrim_tests ;;
+    e2e) echo twtrim_e2e_tests ;;
+    *) echo "$1" ;;
+  esac
 }
 
 # The names of the tests CTest knows in build directory $1.
 ctest_names() {
+  [ -f "$1/CTestTestfile.cmake" ] || return 0
   (cd "$1" && ctest -N) | sed -n 's/^ *Test *#[0-9]*: *//p'
 }
 
@@ -72,19 +94,22 @@ run_ctest() {
 
 # --- native ---------------------------------------------------------------------------------
 native() {
-  if ! step "native build (asan)" configure_and_build asan; then
-    return
-  fi
-  local names name
+  local built=1 names name program ran=0
+  step "native build (asan)" configure_and_build asan || built=0
   names="$(ctest_names build-asan)"
-  if [ -z "${names}" ]; then
-    step "native tests" false
-    return
-  fi
   export UBSAN_OPTIONS="print_stacktrace=1:${UBSAN_OPTIONS:-}"
   for name in ${names}; do
-    step "native ${name} tests" run_ctest build-asan "${name}"
+    program="$(test_program "${name}")"
+    if [ "${built}" -eq 1 ] || fresh build-asan "${program}"; then
+      step "native ${name} tests" run_ctest build-asan "${name}"
+      ran=1
+    else
+      echo "(native ${name} tests not run: ${program} does not build)"
+    fi
   done
+  if [ "${built}" -eq 1 ] && [ "${ran}" -eq 0 ]; then
+    step "native tests present" false
+  fi
 }
 
 # --- Windows --------------------------------------------------------------------------------
@@ -123,20 +148,27 @@ run_under_wine() {
 
 windows() {
   step "win32 build (TWTRIM32.EXE and tests, i686)" configure_and_build win32
-  step "win64 build (x86_64)" configure_and_build win64 || return
-  if ! step "wine start" start_wine; then
-    return
-  fi
-  # The end-to-end tests start the Windows program by its Windows path.
-  export TWTRIM32_BIN="Z:${ROOT//\//\\}\\build-win64\\TWTRIM32.EXE"
-  local exe ran=0
-  for exe in twtrim_tests.exe twtrim_e2e_tests.exe; do
-    if [ -f "build-win64/${exe}" ]; then
-      step "wine ${exe%.exe}" run_under_wine "${exe}"
-      ran=1
+  local built=1 program runnable=()
+  step "win64 build (x86_64)" configure_and_build win64 || built=0
+  for program in twtrim_tests twtrim_e2e_tests; do
+    if [ "${built}" -eq 1 ] && [ -f "build-win64/${program}.exe" ]; then
+      runnable+=("${program}")
+    elif [ "${built}" -eq 0 ] && fresh build-win64 "${program}"; then
+      runnable+=("${program}")
+    elif [ "${built}" -eq 0 ]; then
+      echo "(wine ${program} not run: it does not build)"
     fi
   done
-  [ "${ran}" -eq 1 ] || step "wine tests" false
+  if [ ${#runnable[@]} -eq 0 ]; then
+    [ "${built}" -eq 1 ] && step "wine tests present" false
+    return
+  fi
+  step "wine start" start_wine || return
+  # The end-to-end tests start the Windows program by its Windows path.
+  export TWTRIM32_BIN="Z:${ROOT//\//\\}\\build-win64\\TWTRIM32.EXE"
+  for program in "${runnable[@]}"; do
+    step "wine ${program}" run_under_wine "${program}.exe"
+  done
   unset TWTRIM32_BIN
 }
 
