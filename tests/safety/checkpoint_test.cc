@@ -32,9 +32,9 @@ class CheckpointTest : public SafetyTest {
   void TearDown() override { ReleaseSharedTosserLock(); }
 
   std::string home() const { return dir_.path(); }
-  std::string msg() const { return dir_.Path("MESSAGE"); }
-  std::string callers() const { return dir_.Path("WORK/TWWHOSON.DAT"); }
-  std::string marker() const { return dir_.Path("MESSAGE/VIZIZE.BSY"); }
+  std::string msg() const { return Joined("MESSAGE"); }
+  std::string callers() const { return Joined("WORK/TWWHOSON.DAT"); }
+  std::string marker() const { return Joined("MESSAGE/VIZIZE.BSY"); }
 
   void WriteCallers(const Active& active, uint32_t size) {
     const std::vector<uint8_t> bytes = board::CallerTableBytes(active, size);

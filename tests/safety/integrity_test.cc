@@ -16,7 +16,7 @@ namespace {
 
 class IntegrityTest : public SafetyTest {
  protected:
-  std::string Msg() const { return dir_.Path("MESSAGE"); }
+  std::string Msg() const { return Joined("MESSAGE"); }
   static std::string Conf(uint32_t n, const char* ext) {
     char name[40];
     std::snprintf(name, sizeof name, "MESSAGE/TWMSG%02u.%s", n, ext);
@@ -25,7 +25,7 @@ class IntegrityTest : public SafetyTest {
   // Conference files with contents that tell them apart.
   void WriteConference(uint32_t n) {
     for (const char* ext : {"PTR", "IDX", "DAT"}) {
-      std::filesystem::remove_all(dir_.Path(Conf(n, ext)));
+      std::filesystem::remove_all(Joined(Conf(n, ext)));
       ASSERT_TRUE(dir_.Write(Conf(n, ext), Conf(n, ext) + " contents"));
     }
   }
@@ -50,7 +50,7 @@ class IntegrityTest : public SafetyTest {
 TEST_F(IntegrityTest, ListHoldsTheConfigFirstOnlyWhenItIsAFile) {
   std::vector<std::string> conferences;
   for (uint32_t n = 2; n <= 4; ++n) {
-    for (const char* ext : {"PTR", "IDX", "DAT"}) conferences.push_back(dir_.Path(Conf(n, ext)));
+    for (const char* ext : {"PTR", "IDX", "DAT"}) conferences.push_back(Joined(Conf(n, ext)));
   }
   const std::string config = dir_.Path("TWMCONF.DAT");
 
@@ -109,18 +109,18 @@ TEST_F(IntegrityTest, SnapshotStopsAtTheFirstMissingOrUnreadableFile) {
        missing + dir_.Path("TWMCONF.DAT")},
       {"IDX replaced by a directory",
        [&] {
-         std::filesystem::remove(dir_.Path(Conf(2, "IDX")));
-         std::filesystem::create_directory(dir_.Path(Conf(2, "IDX")));
+         std::filesystem::remove(Joined(Conf(2, "IDX")));
+         std::filesystem::create_directory(Joined(Conf(2, "IDX")));
        },
-       missing + dir_.Path(Conf(2, "IDX"))},
+       missing + Joined(Conf(2, "IDX"))},
       {"PTR unreadable", [&] { os_.FailPath(OsCall::kRead, "TWMSG02.PTR"); },
-       unreadable + dir_.Path(Conf(2, "PTR"))},
+       unreadable + Joined(Conf(2, "PTR"))},
       {"DAT grows while it is fingerprinted",
        [&] {
          os_.AddHook({OsCall::kRead, "TWMSG02.DAT", 1},
                      [&] { ASSERT_TRUE(dir_.Write(Conf(2, "DAT"), "grown longer than before")); });
        },
-       unreadable + dir_.Path(Conf(2, "DAT"))},
+       unreadable + Joined(Conf(2, "DAT"))},
   };
   out_.SetVerbose(true);
   for (const Case& c : cases) {
@@ -172,7 +172,7 @@ TEST_F(IntegrityTest, OneChangedByteGivesOneChangedBlock) {
   EXPECT_FALSE(VerifyIntegritySnapshot(os_, out_, list_));
   EXPECT_EQ(Lines(),
             (std::vector<std::string>{
-                "  CHANGED: " + dir_.Path(Conf(5, "DAT")),
+                "  CHANGED: " + Joined(Conf(5, "DAT")),
                 "    Before " + Values(before),
                 "    After  " + Values(after),
                 "SAFETY ABORT: 1 selected file(s) changed during the scan.",
@@ -187,7 +187,7 @@ TEST_F(IntegrityTest, EveryChangedFileIsReportedInListOrder) {
   Snapshot(3, 4);
   const std::string ptr3 = dir_.Read(Conf(3, "PTR"));
   ASSERT_TRUE(dir_.Write("TWMCONF.DAT", "config and more"));
-  std::filesystem::remove(dir_.Path(Conf(3, "PTR")));
+  std::filesystem::remove(Joined(Conf(3, "PTR")));
   ASSERT_TRUE(dir_.Write(Conf(4, "DAT"), "other"));
   out_.SetVerbose(true);
 
@@ -197,8 +197,8 @@ TEST_F(IntegrityTest, EveryChangedFileIsReportedInListOrder) {
                 "  CHANGED: " + dir_.Path("TWMCONF.DAT"),
                 "    Before " + Values("config"),
                 "    After  " + Values("config and more"),
-                "  CHANGED/UNREADABLE: " + dir_.Path(Conf(3, "PTR")),
-                "  CHANGED: " + dir_.Path(Conf(4, "DAT")),
+                "  CHANGED/UNREADABLE: " + Joined(Conf(3, "PTR")),
+                "  CHANGED: " + Joined(Conf(4, "DAT")),
                 "    Before " + Values(Conf(4, "DAT") + " contents"),
                 "    After  " + Values("other"),
                 "SAFETY ABORT: 3 selected file(s) changed during the scan.",
@@ -208,15 +208,15 @@ TEST_F(IntegrityTest, EveryChangedFileIsReportedInListOrder) {
   ASSERT_TRUE(dir_.Write(Conf(3, "PTR"), ptr3));
   ASSERT_TRUE(dir_.Write("TWMCONF.DAT", "config"));
   ASSERT_TRUE(dir_.Write(Conf(4, "DAT"), Conf(4, "DAT") + " contents"));
-  std::filesystem::remove(dir_.Path(Conf(4, "IDX")));
-  std::filesystem::create_directory(dir_.Path(Conf(4, "IDX")));
+  std::filesystem::remove(Joined(Conf(4, "IDX")));
+  std::filesystem::create_directory(Joined(Conf(4, "IDX")));
   os_.FailPath(OsCall::kOpenSharedRead, "TWMSG03.IDX");
   os_.ClearStdout();
   EXPECT_FALSE(VerifyIntegritySnapshot(os_, out_, list_));
   EXPECT_EQ(Lines(),
             (std::vector<std::string>{
-                "  CHANGED/UNREADABLE: " + dir_.Path(Conf(3, "IDX")),
-                "  CHANGED/UNREADABLE: " + dir_.Path(Conf(4, "IDX")),
+                "  CHANGED/UNREADABLE: " + Joined(Conf(3, "IDX")),
+                "  CHANGED/UNREADABLE: " + Joined(Conf(4, "IDX")),
                 "SAFETY ABORT: 2 selected file(s) changed during the scan.",
                 "The report must not be trusted as a single consistent message-base snapshot.",
             }));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "report/paths.h"
 #include "report/report_output.h"
 #include "safety/fingerprint.h"
 #include "support/fault_os.h"
@@ -57,6 +58,15 @@ class SafetyTest : public ::testing::Test {
       start = end + 2;
     }
     return lines;
+  }
+
+  // `relative` under the scratch directory as the program joins it: with
+  // the platform's separator after the directory and between components.
+  std::string Joined(std::string_view relative) const {
+    std::string path = dir_.path();
+    path += kPathSeparator;
+    for (char c : relative) path += c == '/' ? kPathSeparator : c;
+    return path;
   }
 
   TempDir dir_;
