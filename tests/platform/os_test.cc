@@ -111,6 +111,27 @@ TEST_F(OsTest, CreateExclusiveTruncatesAndAppendAppends) {
   EXPECT_EQ(dir_.Read("REPORT.TXT"), "first run\r\nsecond run\r\n");
 }
 
+// Two runs sharing one report file must never overwrite each other's lines:
+// Windows keeps the second writer out, POSIX appends both.
+TEST_F(OsTest, SecondAppenderNeverOverwritesTheFirst) {
+  std::unique_ptr<OsFile> first = os_->OpenForAppend(P("REPORT.TXT"));
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(first->SeekToEnd());
+  std::unique_ptr<OsFile> second = os_->OpenForAppend(P("REPORT.TXT"));
+#ifdef _WIN32
+  EXPECT_EQ(second, nullptr);
+  ASSERT_TRUE(WriteVia(std::move(first), "first\r\n"));
+  EXPECT_EQ(dir_.Read("REPORT.TXT"), "first\r\n");
+#else
+  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(second->SeekToEnd());
+  ASSERT_TRUE(WriteExact(*first, "first\r\n", 7));
+  ASSERT_TRUE(WriteExact(*second, "second\r\n", 8));
+  ASSERT_TRUE(WriteExact(*first, "again\r\n", 7));
+  EXPECT_EQ(dir_.Read("REPORT.TXT"), "first\r\nsecond\r\nagain\r\n");
+#endif
+}
+
 #ifdef _WIN32
 // Only Windows has sharing modes; POSIX relies on O_EXCL alone.
 TEST_F(OsTest, WrittenFilesAreUnsharedAndTheLogIsReadable) {

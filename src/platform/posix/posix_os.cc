@@ -316,8 +316,11 @@ std::unique_ptr<OsFile> PosixOs::CreateNew(const std::string& path) {
   return OpenFile(path, O_WRONLY | O_CREAT | O_EXCL);
 }
 
+// O_APPEND: with no sharing modes to keep a second run out of the report
+// file, every write must land at the end of the file as it is then, never
+// over another run's lines.
 std::unique_ptr<OsFile> PosixOs::OpenForAppend(const std::string& path) {
-  return OpenFile(path, O_WRONLY | O_CREAT);
+  return OpenFile(path, O_WRONLY | O_CREAT | O_APPEND);
 }
 
 bool PosixOs::DeleteFile(const std::string& path) {
