@@ -64,8 +64,9 @@ cp build-win32/TWTRIM32.EXE "${stage}/"
 build/twtrim32 /HELP >"${stage}/TWTRIM32_HELP.TXT"
 sed "s/@VERSION@/${VERSION}/g" packaging/README.TXT.in >"${stage}/README.txt.lf"
 lf_to_crlf "${stage}/README.txt.lf" "${stage}/README.TXT"
-awk '/^## Maintenance guide/ {on = 1} on && /^## / && !/^## Maintenance guide/ {on = 0} on' \
-  README.md >"${stage}/guide.lf"
+# The maintenance guide of README.md, without the test suite's markers.
+awk '/^## Maintenance guide/ {on = 1} on && /^## / && !/^## Maintenance guide/ {on = 0}
+     on && !/^<!-- sample report:/' README.md >"${stage}/guide.lf"
 lf_to_crlf "${stage}/guide.lf" "${stage}/MAINTENANCE.TXT"
 rm -f "${stage}/README.txt.lf" "${stage}/guide.lf"
 
