@@ -32,9 +32,7 @@ if [ ! -x /usr/bin/time ]; then
   apt-get install -y time >/dev/null || { apt-get update >/dev/null && apt-get install -y time >/dev/null; }
 fi
 
-# GCC 12 reports a false -Wrestrict inside std::string at -O3; it is not a
-# finding of this code, and -Werror would stop the Release build on it.
-BENCH_CXX_FLAGS="${BENCH_CXX_FLAGS--Wno-restrict}"
+BENCH_CXX_FLAGS="${BENCH_CXX_FLAGS:-}"
 
 echo "== Release build in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTWTRIM_BUILD_TESTS=OFF \

@@ -32,8 +32,10 @@ std::string Decimal(uint64_t value) {
 std::string SignedDecimal(int32_t value) {
   // Widen before negating: -2147483648 has no positive int32_t.
   const int64_t wide = value;
-  if (wide < 0) return "-" + Decimal(static_cast<uint64_t>(-wide));
-  return Decimal(static_cast<uint64_t>(wide));
+  if (wide >= 0) return Decimal(static_cast<uint64_t>(wide));
+  std::string text = Decimal(static_cast<uint64_t>(-wide));
+  text.insert(text.begin(), '-');  // not "-" + text: GCC 12 -O3 warns falsely (-Wrestrict) on that
+  return text;
 }
 
 std::string Hex32(uint32_t value) {

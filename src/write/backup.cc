@@ -75,6 +75,17 @@ void DeleteIfFile(Os& os, const std::string& path) {
   if (os.GetPathKind(path) == PathKind::kFile) os.DeleteFile(path);
 }
 
+// A crash in the middle of a copy must never leave a half-written file under
+// a name the operator restores from: the copy is made and proven under a
+// .PARTIAL name and only then renamed to its own.
+bool CopyPartialThenRename(Os& os, const std::string& source, const std::string& partial,
+                           const std::string& destination) {
+  if (!CopyFileVerified(os, source, partial)) return false;
+  if (os.ReplaceRename(partial, destination)) return true;
+  DeleteIfFile(os, partial);
+  return false;
+}
+
 }  // namespace
 
 bool AppendPaddedNumber(std::string* name, uint32_t value, int width) {
@@ -111,9 +122,10 @@ bool BackupFile(Os& os, ReportOutput& out, const std::string& source, const std:
                 std::string* copyPath, bool required) {
   if (copyPath != nullptr) copyPath->clear();
   if (os.GetPathKind(source) != PathKind::kFile) return !required;
-  std::string destination;
+  std::string destination, partial;
   if (!JoinPath(&destination, backupDir, BaseName(source))) return false;
-  if (!CopyFileVerified(os, source, destination)) return false;
+  if (!JoinPath(&partial, backupDir, std::string(BaseName(source)) + ".PARTIAL")) return false;
+  if (!CopyPartialThenRename(os, source, partial, destination)) return false;
   if (copyPath != nullptr) *copyPath = destination;
   if (out.verbose()) out.Line("  Backed up: " + source + " -> " + destination);
   return true;
