@@ -1,5 +1,9 @@
 #include "scan/message_number_set.h"
 
+#include <cstdint>
+
+#include "platform/zeroed_memory.h"
+
 namespace twtrim {
 
 namespace {
@@ -19,13 +23,16 @@ bool MessageNumberSet::Allocate(uint32_t requested) {
   entries_.reset();
   capacity_ = 0;
   const uint32_t cap = CapacityFor(requested);
-  // calloc: large zeroed blocks come straight from the system, already
-  // zero, instead of being written over once more.
-  entries_.reset(static_cast<Entry*>(std::calloc(cap, sizeof(Entry))));
-  if (!entries_) return false;
+  if (cap > SIZE_MAX / sizeof(Entry)) return false;  // a 32-bit process cannot hold it
+  const size_t bytes = size_t{cap} * sizeof(Entry);
+  auto* block = static_cast<Entry*>(AllocateZeroed(bytes));
+  if (block == nullptr) return false;
+  entries_ = std::unique_ptr<Entry[], Release>(block, Release{bytes});
   capacity_ = cap;
   return true;
 }
+
+void MessageNumberSet::Release::operator()(Entry* p) const { FreeZeroed(p, bytes); }
 
 bool MessageNumberSet::Insert(uint32_t key) {
   if (capacity_ == 0) return false;

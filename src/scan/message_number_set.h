@@ -3,8 +3,8 @@
 // the keys it will hold, so it never fills.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 namespace twtrim {
@@ -34,10 +34,11 @@ class MessageNumberSet {
     uint32_t key;
     uint8_t occupied;
   };
-  struct Free {
-    void operator()(Entry* p) const { std::free(p); }
+  struct Release {
+    size_t bytes;
+    void operator()(Entry* p) const;
   };
-  std::unique_ptr<Entry[], Free> entries_;
+  std::unique_ptr<Entry[], Release> entries_;
   uint32_t capacity_ = 0;
 };
 

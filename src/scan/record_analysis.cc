@@ -1,5 +1,5 @@
 // The record pass, the thread pass and the projections of one conference.
-#include <cstdlib>
+#include <cstddef>
 #include <memory>
 #include <new>
 #include <string>
@@ -7,6 +7,7 @@
 #include "msgbase/name_crc.h"
 #include "msgbase/records.h"
 #include "platform/file_io.h"
+#include "platform/zeroed_memory.h"
 #include "report/format.h"
 #include "scan/diagnostics.h"
 #include "scan/message_number_set.h"
@@ -60,10 +61,11 @@ class RecordAnalysis {
   const bool verbose_;
   ConferenceScan& scan_;
 
-  struct Free {
-    void operator()(RecordSummary* p) const { std::free(p); }
+  struct Release {
+    size_t bytes;
+    void operator()(RecordSummary* p) const { FreeZeroed(p, bytes); }
   };
-  std::unique_ptr<RecordSummary[], Free> summaries_;
+  std::unique_ptr<RecordSummary[], Release> summaries_;
   std::unique_ptr<uint8_t[]> datRefs_;    // ranges covering each block: 0, 1 or 2 (= more)
   std::unique_ptr<uint32_t[]> nextOpen_;  // links to the next block covered fewer than twice
   MessageNumberSet replyTargets_, liveReplyTargets_, allMsgNumbers_, liveMsgNumbers_;
@@ -80,9 +82,9 @@ bool IsRoot(const RecordSummary& r) { return r.tm == 1 && r.ts == 1 && r.org == 
 
 bool RecordAnalysis::Prepare() {
   const uint32_t records = scan_.ptrRecords;
-  // Up to 32 MiB of summaries: zeroed by the system rather than once more here.
-  summaries_.reset(
-      static_cast<RecordSummary*>(std::calloc(records == 0 ? 1 : records, sizeof(RecordSummary))));
+  const size_t summaryBytes = size_t{records == 0 ? 1 : records} * sizeof(RecordSummary);
+  summaries_ = std::unique_ptr<RecordSummary[], Release>(
+      static_cast<RecordSummary*>(AllocateZeroed(summaryBytes)), Release{summaryBytes});
   try {
     datRefs_.reset(new uint8_t[scan_.datRecords == 0 ? 1 : scan_.datRecords]());
     nextOpen_.reset(new uint32_t[uint64_t{scan_.datRecords} + 1]);
