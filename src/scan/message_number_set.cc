@@ -23,8 +23,9 @@ bool MessageNumberSet::Allocate(uint32_t requested) {
   entries_.reset();
   capacity_ = 0;
   const uint32_t cap = CapacityFor(requested);
-  if (cap > SIZE_MAX / sizeof(Entry)) return false;  // a 32-bit process cannot hold it
-  const size_t bytes = size_t{cap} * sizeof(Entry);
+  const uint64_t wanted = uint64_t{cap} * sizeof(Entry);
+  if (wanted > SIZE_MAX) return false;  // a 32-bit process cannot hold it
+  const auto bytes = static_cast<size_t>(wanted);
   auto* block = static_cast<Entry*>(AllocateZeroed(bytes));
   if (block == nullptr) return false;
   entries_ = std::unique_ptr<Entry[], Release>(block, Release{bytes});
