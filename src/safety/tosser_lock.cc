@@ -38,8 +38,8 @@ bool CloseAndDelete() {
   return result;
 }
 
-// Frees a file object the handler (or an earlier release) left closed.
-// Main thread only, and only once the handler is known to be finished.
+// Frees the file object the handler left closed. Main thread only, and only
+// once the handler is known to have finished with it.
 void FreeClosedHandle() {
   if (owned.load() == 0 && handle != nullptr && handlerDone.load()) {
     delete handle;
