@@ -24,12 +24,25 @@ show() {
   echo "[exit code ${rc}]"
 }
 
-show build/twtrim32 /VERSION
-show build/twtrim32 /HELP
+BOARD=build/sample-board
 
-# ---- SAMPLE BOARD: not yet shown ---------------------------------------------------------
-# Here the bundled sample board is generated into the build tree and dry-run twice:
-#   show build/mkboard sample build/sample-board
-#   show build/twtrim32 /ALL /DRYRUN /HOME=build/sample-board /NOLOG
-#   show build/twtrim32 /ALL /DRYRUN /V /HOME=build/sample-board /NOLOG
-# -------------------------------------------------------------------------------------------
+show build/twtrim32 /VERSION
+
+# The bundled sample board, made afresh: five conferences (clean, repairs, a pack, one
+# blocked by overlapping bodies, one with validation errors), an idle caller table and the
+# test-copy marker that lets /WRITE /TESTCOPY rehearse on it.
+rm -rf "$BOARD"
+show build/mkboard sample "$BOARD"
+
+# What a nightly preview shows: concise, then the full diagnostic report.
+show build/twtrim32 /ALL /DRYRUN "/HOME=$BOARD"
+show build/twtrim32 /ALL /DRYRUN /V "/HOME=$BOARD"
+
+# /ALL would be refused (conference 4 is blocked, 5 has validation errors), so rehearse a
+# real pack of the three writable conferences on this marked test copy.
+show build/twtrim32 /CONF1..3 /WRITE /TESTCOPY "/HOME=$BOARD"
+echo
+echo "Verified backup made by the write:"
+find "$BOARD/TWTRIM32-BACKUPS" -type f 2>/dev/null | sort || true
+echo
+echo "Every run above was also appended to $BOARD/TWTRIM32_REPORT.TXT."
