@@ -75,7 +75,7 @@ class RecordAnalysis {
 };
 
 // How many slots ahead the index and thread passes announce their lookups.
-constexpr uint32_t kPrefetchDistance = 16;
+constexpr uint32_t kPrefetchDistance = 32;
 
 bool IsReply(const RecordSummary& r) { return r.tm == 1 && r.ts == 0 && r.org != r.msgNumber; }
 bool IsRoot(const RecordSummary& r) { return r.tm == 1 && r.ts == 1 && r.org == r.msgNumber; }
@@ -91,7 +91,7 @@ bool RecordAnalysis::Prepare() {
     ptrReader_ = std::make_unique<BufferedReader>(ptr_);
     idxReader_ = std::make_unique<BufferedReader>(idx_);
   } catch (const std::bad_alloc&) {
-    datRefs_.reset();
+    // The member that could not be allocated stays empty: reported below.
   }
   if (!summaries_ || !datRefs_ || !nextOpen_ || !ptrReader_ || !idxReader_) {
     Fail("  ERROR: out of memory for preview validation.");
