@@ -35,7 +35,10 @@ bool BuildConferencePlan(ConferencePlan* plan, const std::string& messageDir, ui
 void RemoveStagedFiles(Os& os, ConferencePlan* plan) {
   for (const std::string* path :
        {&plan->stagedPtrPath, &plan->stagedIdxPath, &plan->stagedDatPath}) {
-    if (path->empty() || os.GetPathKind(*path) != PathKind::kFile) continue;
+    // An attribute query that fails reads as "missing"; only a directory of
+    // that name is surely no staged file. Deleting a file that is not there
+    // costs nothing, while a staged file left behind stops the next write.
+    if (path->empty() || os.GetPathKind(*path) == PathKind::kDirectory) continue;
     os.DeleteFile(*path);  // a failed delete leaves the file for the operator
   }
   plan->stagedVerified = false;
