@@ -1,0 +1,198 @@
+#include "support/sweep_model.h"
+
+#include <set>
+
+namespace twtrim::test {
+namespace {
+
+// Field offsets of the 256-byte header and the 16-byte index entry, written
+// out here rather than taken from the program's record types.
+constexpr size_t kPtrSize = 256, kIdxSize = 16, kBlock = 128;
+constexpr size_t kTM = 155, kTS = 156, kDeleted = 158, kWhere = 160, kRecords = 162;
+constexpr size_t kMsgNumber = 166, kOrg = 170;
+constexpr size_t kIdxMsgNumber = 8, kIdxOrg = 12;
+
+uint32_t Get(const std::string& bytes, size_t at, int width) {
+  uint32_t value = 0;
+  for (int i = width - 1; i >= 0; --i) {
+    value = value << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
+  }
+  return value;
+}
+
+void Put(std::string* bytes, size_t at, int width, uint32_t value) {
+  for (int i = 0; i < width; ++i) {
+    (*bytes)[at + static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
+  }
+}
+
+int32_t Number(const std::string& ptr) { return static_cast<int32_t>(Get(ptr, kMsgNumber, 4)); }
+int32_t Org(const std::string& ptr) { return static_cast<int32_t>(Get(ptr, kOrg, 4)); }
+uint8_t Byte(const std::string& ptr, size_t at) { return static_cast<uint8_t>(ptr[at]); }
+bool IsLive(const ModelMessage& m) { return Byte(m.ptr, kDeleted) == 0; }
+bool IsReplyShape(const std::string& ptr) { return Byte(ptr, kTM) == 1 && Byte(ptr, kTS) == 0; }
+
+std::string Slot(size_t index) { return "slot " + std::to_string(index + 1); }
+
+// No block may belong to two messages and none to no message: a pack of
+// such a conference is refused, which this model does not reproduce.
+bool BodiesTileTheDat(const ConferenceBytes& files, const std::vector<ModelMessage>& messages,
+                      std::string* error) {
+  std::vector<uint8_t> used(files.dat.size() / kBlock, 0);
+  for (size_t i = 0; i < messages.size(); ++i) {
+    const uint32_t where = Get(messages[i].ptr, kWhere, 2);
+    for (uint32_t b = 0; b < Get(messages[i].ptr, kRecords, 2); ++b) {
+      if (used[where + b]++ != 0) {
+        *error = Slot(i) + " shares a DAT block";
+        return false;
+      }
+    }
+  }
+  for (uint8_t use : used) {
+    if (use == 0) {
+      *error = "an unreferenced DAT block";
+      return false;
+    }
+  }
+  return true;
+}
+
+// The two thread repairs on one kept header; true when it changed.
+bool Repair(std::string* ptr, const std::set<int32_t>& keptNumbers) {
+  if (!IsReplyShape(*ptr)) return false;
+  const int32_t number = Number(*ptr);
+  if (Org(*ptr) != number && keptNumbers.count(Org(*ptr)) != 0) return false;
+  (*ptr)[kTM] = 0;
+  (*ptr)[kTS] = 1;
+  Put(ptr, kOrg, 4, static_cast<uint32_t>(number));  // a self-reply keeps its Org anyway
+  return true;
+}
+
+}  // namespace
+
+bool SplitMessages(const ConferenceBytes& files, std::vector<ModelMessage>* messages,
+                   std::string* error) {
+  messages->clear();
+  if (files.ptr.size() % kPtrSize != 0 || files.idx.size() % kIdxSize != 0 ||
+      files.dat.size() % kBlock != 0 ||
+      files.ptr.size() / kPtrSize != files.idx.size() / kIdxSize) {
+    *error = "file sizes do not hold whole, matching records";
+    return false;
+  }
+  const size_t count = files.ptr.size() / kPtrSize;
+  for (size_t i = 0; i < count; ++i) {
+    ModelMessage m;
+    m.ptr = files.ptr.substr(i * kPtrSize, kPtrSize);
+    m.idx = files.idx.substr(i * kIdxSize, kIdxSize);
+    const size_t where = Get(m.ptr, kWhere, 2), records = Get(m.ptr, kRecords, 2);
+    if ((where + records) * kBlock > files.dat.size()) {
+      *error = Slot(i) + " has its body outside the DAT";
+      return false;
+    }
+    m.body = files.dat.substr(where * kBlock, records * kBlock);
+    messages->push_back(std::move(m));
+  }
+  return true;
+}
+
+ExpectedPack PackConference(const ConferenceBytes& original) {
+  ExpectedPack result;
+  std::vector<ModelMessage> messages;
+  if (!SplitMessages(original, &messages, &result.error) ||
+      !BodiesTileTheDat(original, messages, &result.error)) {
+    return result;
+  }
+  std::set<int32_t> allNumbers, keptNumbers;
+  for (const ModelMessage& m : messages) {
+    allNumbers.insert(Number(m.ptr));
+    if (IsLive(m)) keptNumbers.insert(Number(m.ptr));
+    result.purged += IsLive(m) ? 0 : 1;
+  }
+  for (const ModelMessage& m : messages) {
+    const bool orphan =
+        IsReplyShape(m.ptr) && Org(m.ptr) != Number(m.ptr) && allNumbers.count(Org(m.ptr)) == 0;
+    if (IsLive(m) && orphan && result.purged > 0) {
+      result.verdict = PackVerdict::kBlocked;
+      return result;
+    }
+  }
+  uint32_t nextBlock = 0;
+  for (const ModelMessage& m : messages) {
+    if (!IsLive(m)) continue;
+    std::string ptr = m.ptr, idx = m.idx;
+    result.repaired += Repair(&ptr, keptNumbers) ? 1 : 0;
+    if (result.purged > 0) {
+      Put(&ptr, kWhere, 2, nextBlock);
+      nextBlock += Get(ptr, kRecords, 2);
+      result.packed.dat += m.body;
+    }
+    Put(&idx, kIdxMsgNumber, 4, Get(ptr, kMsgNumber, 4));
+    Put(&idx, kIdxOrg, 4, Get(ptr, kOrg, 4));
+    result.packed.ptr += ptr;
+    result.packed.idx += idx;
+    ++result.kept;
+  }
+  if (result.purged == 0) result.packed.dat = original.dat;
+  result.verdict =
+      result.purged + result.repaired > 0 ? PackVerdict::kWritten : PackVerdict::kUntouched;
+  if (result.verdict != PackVerdict::kWritten) result.packed = ConferenceBytes{};
+  return result;
+}
+
+namespace {
+
+// The header bytes a rebuild may change: Where, and TM/TS/Org when the
+// message was made a root.
+std::string HeaderDifference(const std::string& before, const std::string& after) {
+  std::string a = before, b = after;
+  Put(&a, kWhere, 2, 0);
+  Put(&b, kWhere, 2, 0);
+  const bool madeRoot = IsReplyShape(before) && Byte(after, kTM) == 0 && Byte(after, kTS) == 1 &&
+                        (Org(after) == Org(before) || Org(after) == Number(before));
+  if (madeRoot) {
+    b[kTM] = a[kTM];
+    b[kTS] = a[kTS];
+    Put(&b, kOrg, 4, Get(a, kOrg, 4));
+  }
+  for (size_t i = 0; i < kPtrSize; ++i) {
+    if (a[i] != b[i]) return "header byte " + std::to_string(i) + " changed";
+  }
+  return "";
+}
+
+std::string IndexDifference(const std::string& before, const std::string& after,
+                            const std::string& header) {
+  if (before.compare(0, kIdxMsgNumber, after, 0, kIdxMsgNumber) != 0) {
+    return "IDX name CRCs changed";
+  }
+  if (Get(after, kIdxMsgNumber, 4) != Get(header, kMsgNumber, 4) ||
+      Get(after, kIdxOrg, 4) != Get(header, kOrg, 4)) {
+    return "IDX identity differs from the header";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string CompareMessages(const ConferenceBytes& original, const ConferenceBytes& written) {
+  std::vector<ModelMessage> before, after;
+  std::string error;
+  if (!SplitMessages(original, &before, &error)) return "original: " + error;
+  if (!SplitMessages(written, &after, &error)) return "written: " + error;
+  size_t next = 0;
+  for (const ModelMessage& m : before) {
+    if (!IsLive(m)) continue;
+    if (next == after.size()) return "message " + std::to_string(Number(m.ptr)) + " is missing";
+    const ModelMessage& w = after[next];
+    const std::string where = "message " + std::to_string(Number(m.ptr)) + ", " + Slot(next);
+    std::string difference = HeaderDifference(m.ptr, w.ptr);
+    if (difference.empty()) difference = IndexDifference(m.idx, w.idx, w.ptr);
+    if (difference.empty() && w.body != m.body) difference = "body differs";
+    if (!difference.empty()) return where + ": " + difference;
+    ++next;
+  }
+  if (next != after.size()) return std::to_string(after.size() - next) + " extra message(s)";
+  return "";
+}
+
+}  // namespace twtrim::test
