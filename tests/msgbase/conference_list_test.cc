@@ -73,38 +73,34 @@ TEST_F(ConferenceListTest, NamesAreCutAndMadePrintable) {
   EXPECT_TRUE(Report().empty());
 }
 
-TEST_F(ConferenceListTest, LargestFileHas999Conferences) {
-  WriteConfig(board::ConferenceConfigBytes(std::vector<std::string>(999, "Conf")));
-  const ConferenceList list = Load();
-  EXPECT_EQ(list.count, 999u);
-  EXPECT_EQ(list.names[998], "Conf");
-  EXPECT_EQ(list.errors, 0u);
-}
-
-TEST_F(ConferenceListTest, WrongSizesAreReportedAndLeaveNoList) {
+TEST_F(ConferenceListTest, SizesDecideTheCount) {
+  const std::string kCount = "ERROR: TWMCONF.DAT conference count is outside 1..999.";
+  const std::string kSize = "ERROR: TWMCONF.DAT size is not a valid multiple of 128 bytes.";
   struct Case {
     uint64_t size;
-    const char* message;
+    uint32_t count;
+    std::string message;  // "" for a usable list
   };
   const Case cases[] = {
-      {0, "ERROR: TWMCONF.DAT conference count is outside 1..999."},
-      {128000, "ERROR: TWMCONF.DAT conference count is outside 1..999."},
-      {130, "ERROR: TWMCONF.DAT size is not a valid multiple of 128 bytes."},
-      {127, "ERROR: TWMCONF.DAT size is not a valid multiple of 128 bytes."},
-      // 4 GiB is a multiple of 128 but past what the format can hold (sparse).
-      {0x100000000ull, "ERROR: TWMCONF.DAT size is not a valid multiple of 128 bytes."},
+      {999 * 128, 999, ""},
+      {0, 0, kCount},
+      {128000, 0, kCount},
+      {130, 0, kSize},
+      {127, 0, kSize},
+      {0x100000000ull, 0, kSize},  // a multiple of 128, but past what the format holds
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
     os_.ClearStdout();
     WriteConfig({});
-    std::filesystem::resize_file(ConfigPath(), c.size);
+    std::filesystem::resize_file(ConfigPath(), c.size);  // sparse where it is large
     const ConferenceList list = Load();
-    EXPECT_TRUE(list.present) << c.size;
-    EXPECT_EQ(list.count, 0u) << c.size;
-    EXPECT_TRUE(list.names.empty()) << c.size;
-    EXPECT_EQ(list.errors, 1u) << c.size;
-    EXPECT_FALSE(list.usable()) << c.size;
-    EXPECT_EQ(Report(), Lines{c.message}) << c.size;
+    EXPECT_TRUE(list.present);
+    EXPECT_EQ(list.count, c.count);
+    EXPECT_EQ(list.names.size(), c.count);
+    EXPECT_EQ(list.usable(), c.message.empty());
+    EXPECT_EQ(list.errors, c.message.empty() ? 0u : 1u);
+    EXPECT_EQ(Report(), c.message.empty() ? Lines{} : Lines{c.message});
   }
   std::filesystem::remove(ConfigPath());
 }
@@ -115,12 +111,12 @@ TEST_F(ConferenceListTest, OpenOrSizeFailureIsCannotRead) {
     os_.ClearFaults();
     os_.ClearStdout();
     os_.FailPath(kind, "TWMCONF.DAT");
+    SCOPED_TRACE(OsCallName(kind));
     const ConferenceList list = Load();
-    EXPECT_TRUE(list.present) << OsCallName(kind);
-    EXPECT_EQ(list.count, 0u) << OsCallName(kind);
-    EXPECT_EQ(list.errors, 1u) << OsCallName(kind);
-    EXPECT_EQ(Report(), Lines{"ERROR: cannot open/read TWMCONF.DAT: " + ConfigPath()})
-        << OsCallName(kind);
+    EXPECT_TRUE(list.present);
+    EXPECT_FALSE(list.usable());
+    EXPECT_EQ(list.errors, 1u);
+    EXPECT_EQ(Report(), Lines{"ERROR: cannot open/read TWMCONF.DAT: " + ConfigPath()});
   }
 }
 
@@ -131,12 +127,7 @@ TEST_F(ConferenceListTest, ShortReadKeepsCountAndEarlierNames) {
   for (FaultEffect effect : {FaultEffect::kShort, FaultEffect::kFail}) {
     os_.ClearFaults();
     os_.ClearStdout();
-    FaultRule rule;
-    rule.match.kind = OsCall::kRead;
-    rule.match.pathSuffix = "TWMCONF.DAT";
-    rule.match.nth = 4;
-    rule.effect = effect;
-    os_.AddFault(rule);
+    os_.AddFault({{OsCall::kRead, "TWMCONF.DAT", 4}, effect});
     const ConferenceList list = Load();
     EXPECT_TRUE(list.usable());
     EXPECT_EQ(list.count, 5u);

@@ -31,54 +31,54 @@ TEST(NameCrcTest, IsCrc32OfExactlyTheNameBytes) {
 
 TEST(NameCrcTest, NameCheckAcceptsEitherConventionPerField) {
   const PtrRecord ptr = Record("Ada Brennan", "All");
+  const PtrRecord empty = Record("", "");
   const uint32_t from = CrcOf("Ada Brennan");
   const uint32_t to = CrcOf("All");
   struct Case {
+    const PtrRecord* record;
     uint32_t fromCrc, toCrc;
     bool pass;
   };
   const Case cases[] = {
-      {from, to, true},          // both plain
-      {~from, ~to, true},        // both complemented
-      {from, ~to, true},         // mixed within one record
-      {~from, to, true},         //
-      {from ^ 1u, to, false},    // From wrong
-      {from, to + 1u, false},    // To wrong
-      {to, from, false},         // swapped fields
-      {0u, 0xFFFFFFFFu, false},  // the empty-name values for non-empty names
+      {&ptr, from, to, true},          // both plain
+      {&ptr, ~from, ~to, true},        // both complemented
+      {&ptr, from, ~to, true},         // mixed within one record
+      {&ptr, ~from, to, true},         //
+      {&ptr, from ^ 1u, to, false},    // From wrong
+      {&ptr, from, to + 1u, false},    // To wrong
+      {&ptr, to, from, false},         // swapped fields
+      {&ptr, 0u, 0xFFFFFFFFu, false},  // the empty-name values for non-empty names
+      {&empty, 0u, 0xFFFFFFFFu, true}, {&empty, 0xFFFFFFFFu, 0u, true}, {&empty, 1u, 0u, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(NameCheck(ptr, c.fromCrc, c.toCrc), c.pass)
+    EXPECT_EQ(NameCheck(*c.record, c.fromCrc, c.toCrc), c.pass)
         << std::hex << c.fromCrc << " " << c.toCrc;
   }
 }
 
-TEST(NameCrcTest, EmptyNameAcceptsZeroAndAllOnes) {
-  const PtrRecord ptr = Record("", "");
-  EXPECT_TRUE(NameCheck(ptr, 0u, 0u));
-  EXPECT_TRUE(NameCheck(ptr, 0xFFFFFFFFu, 0xFFFFFFFFu));
-  EXPECT_TRUE(NameCheck(ptr, 0u, 0xFFFFFFFFu));
-  EXPECT_FALSE(NameCheck(ptr, 1u, 0u));
-}
-
 // An over-long length fails even when the stored CRCs are right for the
-// bytes the length claims.
+// bytes the length claims; 30 and 61 are the largest valid lengths.
 TEST(NameCrcTest, OverLongLengthsFailWithoutComparing) {
-  PtrRecord ptr = Record("Sysop", "All");
-  const uint32_t to = CrcOf("All");
-  ptr.bytes[PtrRecord::kFromLength] = 31;
-  const uint32_t from31 = NameCrc(&ptr.bytes[PtrRecord::kFrom], 31);
-  EXPECT_FALSE(NameCheck(ptr, from31, to));
-  ptr.bytes[PtrRecord::kFromLength] = 30;
-  const uint32_t from30 = NameCrc(&ptr.bytes[PtrRecord::kFrom], 30);
-  EXPECT_TRUE(NameCheck(ptr, from30, to));  // 30 is the largest valid length
-
-  PtrRecord wide = Record("Sysop", "All");
-  const uint32_t from = CrcOf("Sysop");
-  wide.bytes[PtrRecord::kToLength] = 62;
-  EXPECT_FALSE(NameCheck(wide, from, NameCrc(&wide.bytes[PtrRecord::kTo], 62)));
-  wide.bytes[PtrRecord::kToLength] = 61;
-  EXPECT_TRUE(NameCheck(wide, from, NameCrc(&wide.bytes[PtrRecord::kTo], 61)));
+  struct Case {
+    size_t lengthAt, nameAt;
+    uint8_t length;
+    bool pass;
+  };
+  const Case cases[] = {
+      {PtrRecord::kFromLength, PtrRecord::kFrom, 31, false},
+      {PtrRecord::kFromLength, PtrRecord::kFrom, 30, true},
+      {PtrRecord::kToLength, PtrRecord::kTo, 62, false},
+      {PtrRecord::kToLength, PtrRecord::kTo, 61, true},
+  };
+  for (const Case& c : cases) {
+    PtrRecord ptr = Record("Sysop", "All");
+    ptr.bytes[c.lengthAt] = c.length;
+    const uint32_t claimed = NameCrc(&ptr.bytes[c.nameAt], c.length);
+    const bool isFrom = c.nameAt == PtrRecord::kFrom;
+    EXPECT_EQ(NameCheck(ptr, isFrom ? claimed : CrcOf("Sysop"), isFrom ? CrcOf("All") : claimed),
+              c.pass)
+        << int{c.length};
+  }
 }
 
 }  // namespace

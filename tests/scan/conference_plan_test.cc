@@ -43,17 +43,12 @@ TEST(ConferencePlanTest, WriteWantedOnlyForActionWithoutBlockOrError) {
 TEST(ConferencePlanTest, LiveAndStagedPaths) {
   ConferencePlan plan;
   plan.stagedVerified = true;  // left over from an earlier use: a build starts clean
-  plan.backupPtrPath = "old";
   ASSERT_TRUE(BuildConferencePlan(&plan, "BOARD", 12, ScanWith(true, false, 0)));
-  EXPECT_EQ(plan.livePtrPath, test::JoinExpected("BOARD", "TWMSG12.PTR"));
-  EXPECT_EQ(plan.liveIdxPath, test::JoinExpected("BOARD", "TWMSG12.IDX"));
   EXPECT_EQ(plan.liveDatPath, test::JoinExpected("BOARD", "TWMSG12.DAT"));
   EXPECT_EQ(plan.stagedPtrPath, test::JoinExpected("BOARD", "TWMSG12.PTR.NEW"));
   EXPECT_EQ(plan.stagedIdxPath, test::JoinExpected("BOARD", "TWMSG12.IDX.NEW"));
   EXPECT_EQ(plan.stagedDatPath, test::JoinExpected("BOARD", "TWMSG12.DAT.NEW"));
   EXPECT_FALSE(plan.stagedVerified);
-  EXPECT_TRUE(plan.backupPtrPath.empty());
-  EXPECT_EQ(plan.stagedPtrFingerprint, FileFingerprint{});
 }
 
 TEST(ConferencePlanTest, PathLengthLimits) {
@@ -72,73 +67,36 @@ TEST(ConferencePlanTest, PathLengthLimits) {
   EXPECT_FALSE(BuildConferencePlan(&plan, tooLong, 5, ScanWith(true, false, 0)));
 }
 
-class RemoveStagedFilesTest : public ::testing::Test {
- protected:
-  RemoveStagedFilesTest() : real_(CreateSystemOs(0, nullptr)), os_(*real_) {
-    EXPECT_TRUE(BuildConferencePlan(&plan_, dir_.path(), 5, ScanWith(true, false, 0)));
-    plan_.stagedVerified = true;
+// Staged files go; live files and a directory with a staged name stay. A
+// failed delete does not stop the others, and a failed attribute query must
+// not leave a .NEW behind to stop the next write as a stale file.
+TEST(RemoveStagedFilesTest, DeletesStagedFilesAndNothingElse) {
+  TempDir dir;
+  std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
+  FaultOs os(*real);
+  ConferencePlan plan;
+  ASSERT_TRUE(BuildConferencePlan(&plan, dir.path(), 5, ScanWith(true, false, 0)));
+  for (const char* name : {"TWMSG05.PTR.NEW", "TWMSG05.IDX.NEW", "TWMSG05.PTR"}) {
+    ASSERT_TRUE(dir.Write(name, "x"));
   }
+  ASSERT_TRUE(dir.Write("TWMSG06.DAT.NEW", "other conference"));
+  ASSERT_TRUE(dir.MakeDirectory("TWMSG05.DAT.NEW"));
+  ASSERT_TRUE(dir.Write("TWMSG05.DAT.NEW/keep", "k"));
+  os.FailPath(OsCall::kDeleteFile, "TWMSG05.PTR.NEW");
+  os.FailPath(OsCall::kGetPathKind, "TWMSG05.IDX.NEW");
+  plan.stagedVerified = true;
+  RemoveStagedFiles(os, &plan);
+  EXPECT_TRUE(dir.Exists("TWMSG05.PTR.NEW"));  // its delete failed
+  EXPECT_FALSE(dir.Exists("TWMSG05.IDX.NEW"));
+  EXPECT_EQ(dir.Read("TWMSG05.DAT.NEW/keep"), "k");
+  EXPECT_TRUE(dir.Exists("TWMSG05.PTR"));
+  EXPECT_TRUE(dir.Exists("TWMSG06.DAT.NEW"));
+  EXPECT_FALSE(plan.stagedVerified);
 
-  TempDir dir_;
-  std::unique_ptr<Os> real_;
-  FaultOs os_;
-  ConferencePlan plan_;
-};
-
-TEST_F(RemoveStagedFilesTest, DeletesStagedFilesAndNothingElse) {
-  ASSERT_TRUE(dir_.Write("TWMSG05.PTR.NEW", "p"));
-  ASSERT_TRUE(dir_.Write("TWMSG05.DAT.NEW", "d"));
-  ASSERT_TRUE(dir_.Write("TWMSG05.PTR", "live"));
-  RemoveStagedFiles(os_, &plan_);
-  EXPECT_FALSE(dir_.Exists("TWMSG05.PTR.NEW"));
-  EXPECT_FALSE(dir_.Exists("TWMSG05.DAT.NEW"));
-  EXPECT_EQ(dir_.Read("TWMSG05.PTR"), "live");
-  EXPECT_FALSE(plan_.stagedVerified);
-}
-
-// A failed attribute query reads as "missing": the staged file must still
-// go, or the next write stops at it as a stale file.
-TEST_F(RemoveStagedFilesTest, AStagedFileWhoseAttributesCannotBeReadIsStillDeleted) {
-  ASSERT_TRUE(dir_.Write("TWMSG05.PTR.NEW", "p"));
-  os_.FailPath(OsCall::kGetPathKind, "TWMSG05.PTR.NEW");
-  RemoveStagedFiles(os_, &plan_);
-  EXPECT_FALSE(dir_.Exists("TWMSG05.PTR.NEW"));
-}
-
-TEST_F(RemoveStagedFilesTest, NothingStagedOnlyClearsTheFlag) {
-  RemoveStagedFiles(os_, &plan_);
-  EXPECT_FALSE(plan_.stagedVerified);
-  EXPECT_FALSE(dir_.Exists("TWMSG05.PTR.NEW"));
-}
-
-TEST_F(RemoveStagedFilesTest, ADirectoryWithAStagedNameIsLeftAlone) {
-  ASSERT_TRUE(dir_.MakeDirectory("TWMSG05.DAT.NEW"));
-  ASSERT_TRUE(dir_.Write("TWMSG05.DAT.NEW/keep", "k"));
-  RemoveStagedFiles(os_, &plan_);
-  EXPECT_EQ(dir_.Read("TWMSG05.DAT.NEW/keep"), "k");
-  for (const CallRecord& call : os_.log()) {
-    EXPECT_FALSE(call.kind == OsCall::kDeleteFile && call.path == plan_.stagedDatPath);
-  }
-}
-
-TEST_F(RemoveStagedFilesTest, AFailedDeleteDoesNotStopTheOthers) {
-  ASSERT_TRUE(dir_.Write("TWMSG05.PTR.NEW", "p"));
-  ASSERT_TRUE(dir_.Write("TWMSG05.IDX.NEW", "i"));
-  ASSERT_TRUE(dir_.Write("TWMSG05.DAT.NEW", "d"));
-  os_.FailPath(OsCall::kDeleteFile, "TWMSG05.PTR.NEW");
-  RemoveStagedFiles(os_, &plan_);
-  EXPECT_TRUE(dir_.Exists("TWMSG05.PTR.NEW"));
-  EXPECT_FALSE(dir_.Exists("TWMSG05.IDX.NEW"));
-  EXPECT_FALSE(dir_.Exists("TWMSG05.DAT.NEW"));
-  EXPECT_FALSE(plan_.stagedVerified);
-}
-
-TEST_F(RemoveStagedFilesTest, AnUnbuiltPlanTouchesNothing) {
-  ConferencePlan empty;
-  empty.stagedVerified = true;
-  RemoveStagedFiles(os_, &empty);
-  EXPECT_FALSE(empty.stagedVerified);
-  EXPECT_EQ(os_.calls(), 0u);
+  ConferencePlan unbuilt;
+  os.ResetCounts();
+  RemoveStagedFiles(os, &unbuilt);
+  EXPECT_EQ(os.calls(), 0u);
 }
 
 }  // namespace
