@@ -40,36 +40,32 @@ class ConferenceListTest : public ::testing::Test {
 };
 
 TEST_F(ConferenceListTest, MissingFileOrDirectoryIsNotAnError) {
-  ConferenceList list = Load();
-  EXPECT_FALSE(list.present);
-  EXPECT_EQ(list.count, 0u);
-  EXPECT_EQ(list.errors, 0u);
-  EXPECT_FALSE(list.usable());
-
-  ASSERT_TRUE(dir_.MakeDirectory("TWMCONF.DAT"));
-  list = Load();
-  EXPECT_FALSE(list.present);
-  EXPECT_EQ(list.errors, 0u);
+  for (bool directory : {false, true}) {
+    if (directory) {
+      ASSERT_TRUE(dir_.MakeDirectory("TWMCONF.DAT"));
+    }
+    const ConferenceList list = Load();
+    EXPECT_FALSE(list.present);
+    EXPECT_FALSE(list.usable());
+    EXPECT_EQ(list.errors, 0u);
+  }
   EXPECT_TRUE(Report().empty());
 }
 
+// Length byte 0 gives an empty name, 200 the first 64 characters.
 TEST_F(ConferenceListTest, NamesAreCutAndMadePrintable) {
   std::vector<uint8_t> bytes = board::ConferenceConfigBytes(
       {"General", "", std::string(200, 'n'), "Bell\x07 and \xE9t\xE9", "Last"});
-  for (size_t i = 0; i < 64; ++i) bytes[2 * 128 + 4 + i] = static_cast<uint8_t>('A' + i % 26);
+  std::string sixtyFour;
+  for (size_t i = 0; i < 64; ++i) sixtyFour += static_cast<char>('A' + i % 26);
+  std::copy(sixtyFour.begin(), sixtyFour.end(), bytes.begin() + 2 * 128 + 4);
   WriteConfig(bytes);
   const ConferenceList list = Load();
-  EXPECT_TRUE(list.present);
   EXPECT_TRUE(list.usable());
+  EXPECT_EQ(list.count, 5u);
   EXPECT_EQ(list.errors, 0u);
-  ASSERT_EQ(list.count, 5u);
-  ASSERT_EQ(list.names.size(), 5u);
-  EXPECT_EQ(list.names[0], "General");
-  EXPECT_EQ(list.names[1], "");          // length byte 0
-  EXPECT_EQ(list.names[2].size(), 64u);  // length byte 200: the first 64 characters
-  EXPECT_EQ(list.names[2].substr(0, 27), "ABCDEFGHIJKLMNOPQRSTUVWXYZA");
-  EXPECT_EQ(list.names[3], "Bell. and .t.");
-  EXPECT_EQ(list.names[4], "Last");
+  EXPECT_EQ(list.names,
+            (std::vector<std::string>{"General", "", sixtyFour, "Bell. and .t.", "Last"}));
   EXPECT_TRUE(Report().empty());
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "board/board_builder.h"
 #include "support/fault_os.h"
 #include "support/report_lines.h"
 #include "support/temp_dir.h"
@@ -39,19 +40,8 @@ void SetName(PtrRecord* r, size_t lengthAt, uint8_t length, std::string_view tex
   std::memcpy(&r->bytes[lengthAt + 1], text.data(), text.size());
 }
 
-PtrRecord Sample() {
-  PtrRecord r;
-  SetName(&r, PtrRecord::kFromLength, 5, "Sysop");
-  SetName(&r, PtrRecord::kToLength, 3, "All");
-  SetName(&r, PtrRecord::kSubjectLength, 5, "Hello");
-  r.setMsgNumber(42);
-  r.setOrg(42);
-  r.setTM(1);
-  r.setTS(1);
-  r.setWhere(7);
-  r.setRecords(3);
-  return r;
-}
+// Msg 42, Where 7, 3 blocks, From Sysop, To All, Subject Hello.
+PtrRecord Sample() { return board::MakePtrRecord(board::Root(42, 3), 7); }
 
 // Byte figures come from the counts, in 64 bits.
 TEST_F(DiagnosticsTest, ProjectionLinePastFourGiB) {

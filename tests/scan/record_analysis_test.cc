@@ -34,6 +34,11 @@ MessageSpec At(MessageSpec spec, uint16_t where) {
   return spec;
 }
 
+MessageSpec With(MessageSpec spec, void (*change)(MessageSpec&)) {
+  change(spec);
+  return spec;
+}
+
 class RecordAnalysisTest : public ScanTest {
  protected:
   ScanResult ScanFiles(const ConferenceFiles& files, Mode mode = Mode::kConcise,
@@ -139,30 +144,6 @@ TEST_F(RecordAnalysisTest, BlockedByEachReason) {
   }
 }
 
-TEST_F(RecordAnalysisTest, OverlapsUnreferencedAndOrphansAloneNeverBlock) {
-  const ConferenceFiles files = Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Reply(3, 99)}, 1);
-  EXPECT_EQ(Concise(files),
-            (Lines{"  RESULT: NO CHANGES.",
-                   "  FINDINGS: orphan-replies=1 DAT-overlaps=2 unreferenced-DAT=1"}));
-  const ScanResult r = ScanFiles(files);
-  EXPECT_FALSE(r.scan.blocked);
-  EXPECT_FALSE(r.scan.needsAction);
-}
-
-TEST_F(RecordAnalysisTest, ValidationErrorVerboseEndsWithTheCounts) {
-  const ScanResult r =
-      ScanFiles(Conf({Root(1), Reply(2, 1), Root(1)}), Mode::kVerbose, RunMode::kWrite);
-  // No headline and no RESULT line after the counts.
-  EXPECT_EQ(r.lines.back(), "  Validation errors:    1");
-  EXPECT_EQ(IndexOf(r.lines, "  ERROR: duplicate MsgNumber count: 1"), r.lines.size() - 12);
-  EXPECT_EQ(r.scan.projectedPtrRecords, 3u);  // projections still computed
-}
-
-MessageSpec With(MessageSpec spec, void (*change)(MessageSpec&)) {
-  change(spec);
-  return spec;
-}
-
 TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
   const std::string kError1 = "  RESULT: ERROR - 1 validation error(s); no write allowed.";
   const std::string kCrc =
@@ -222,6 +203,15 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
        {"  ERROR: duplicate MsgNumber count: 1",
         "  ERROR: records with non-boolean TM/TS/Deleted flags: 1", kCrc + "1",
         "  RESULT: ERROR - 3 validation error(s); no write allowed."}},
+      {"an error outranks deletions and blocks",
+       Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Deleted(Reply(3, 99)), Root(1)}),
+       {"  ERROR: duplicate MsgNumber count: 1", kError1}},
+      {"overlaps, unreferenced blocks and orphans alone never block",
+       Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Reply(3, 99)}, 1),
+       {"  RESULT: NO CHANGES.", "  FINDINGS: orphan-replies=1 DAT-overlaps=2 unreferenced-DAT=1"}},
+      {"stale IDX identity is only a finding",
+       Conf({Root(1), With(Reply(2, 1), [](MessageSpec& s) { s.staleIdx = true; })}),
+       {"  RESULT: NO CHANGES.", "  FINDINGS: stale-IDX=1"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -229,12 +219,32 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
   }
 }
 
-TEST_F(RecordAnalysisTest, ErrorResultIsPrintedEvenWithDeletionsAndBlocks) {
-  const ConferenceFiles files =
-      Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Deleted(Reply(3, 99)), Root(1)});
-  const Lines lines = Concise(files);
-  EXPECT_EQ(lines.back(), "  RESULT: ERROR - 1 validation error(s); no write allowed.");
-  EXPECT_EQ(CountPrefix(lines, "  FINDINGS:"), 0u);
+// Pascal lengths past their fields: a From or To past its field also fails
+// the name check; a subject may fill its 144 bytes.
+TEST_F(RecordAnalysisTest, NameLengthsPastTheirFields) {
+  const std::string kPast = "    ERROR slot 2: Pascal string length exceeds its PTR field.";
+  const std::string kCrc =
+      "  ERROR: IDX name CRC does not match PTR From/To under either known Tarnwick convention: 1";
+  const std::string kError2 = "  RESULT: ERROR - 2 validation error(s); no write allowed.";
+  struct Case {
+    size_t at;
+    uint8_t length;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {PtrRecord::kFromLength, 31, {kPast, kCrc, kError2}},
+      {PtrRecord::kToLength, 62, {kPast, kCrc, kError2}},
+      {PtrRecord::kSubjectLength,
+       145,
+       {kPast, "  RESULT: ERROR - 1 validation error(s); no write allowed."}},
+      {PtrRecord::kSubjectLength, 144, {"  RESULT: NO CHANGES."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int{c.length});
+    ConferenceFiles files = Conf({Root(1), Reply(2, 1)});
+    files.ptr[1].bytes[c.at] = c.length;
+    EXPECT_EQ(Concise(files), c.lines);
+  }
 }
 
 // --- counting rules ------------------------------------------------------------
@@ -340,37 +350,10 @@ TEST_F(RecordAnalysisTest, RootsWithAndWithoutChildren) {
   EXPECT_EQ(CountPrefix(r.lines, "    Root-without-child metadata kept:   2"), 1u);
 }
 
-TEST_F(RecordAnalysisTest, NameLengthsPastTheirFields) {
-  struct Case {
-    size_t at;
-    uint8_t length;
-    uint32_t errors;  // a From or To past its field also fails the name check
-  };
-  const Case cases[] = {
-      {PtrRecord::kFromLength, 31, 2},
-      {PtrRecord::kToLength, 62, 2},
-      {PtrRecord::kSubjectLength, 145, 1},
-      {PtrRecord::kSubjectLength, 144, 0},
-  };
-  for (const Case& c : cases) {
-    ConferenceFiles files = Conf({Root(1), Reply(2, 1)});
-    files.ptr[1].bytes[c.at] = c.length;
-    const ScanResult r = ScanFiles(files);
-    EXPECT_EQ(r.scan.validationErrors, c.errors) << c.at << " " << int{c.length};
-    if (c.errors > 0) {
-      EXPECT_EQ(r.lines[2], "    ERROR slot 2: Pascal string length exceeds its PTR field.");
-    }
-  }
-}
-
-TEST_F(RecordAnalysisTest, StaleIdxIdentityIsOnlyAFinding) {
-  MessageSpec stale = Reply(2, 1);
-  stale.staleIdx = true;
-  const ConferenceFiles files = Conf({Root(1), stale});
-  EXPECT_EQ(Concise(files), (Lines{"  RESULT: NO CHANGES.", "  FINDINGS: stale-IDX=1"}));
-  ScanResult r = ScanFiles(files, Mode::kVerbose);
+TEST_F(RecordAnalysisTest, StaleIdxIdentityIsLeftOrRebuilt) {
+  const MessageSpec stale = With(Reply(2, 1), [](MessageSpec& s) { s.staleIdx = true; });
+  ScanResult r = ScanFiles(Conf({Root(1), stale}), Mode::kVerbose);
   EXPECT_EQ(CountPrefix(r.lines, "    IDX identity stale/left untouched:  1"), 1u);
-
   r = ScanFiles(Conf({Root(1), stale, Deleted(Reply(3, 1))}), Mode::kVerbose);
   EXPECT_EQ(CountPrefix(r.lines, "    IDX identity fields rebuilt:        1"), 1u);
 }
