@@ -26,24 +26,19 @@ constexpr char kFailedManual[] =
     "WRITE RESULT: FAILED; manual restoration from the backup directory is required.";
 constexpr char kReleased[] = "Shared VIZIZE.BSY lock: RELEASED.";
 
-ConferenceFiles Make(const std::vector<MessageSpec>& specs) {
-  ConferenceBuilder builder;
-  for (const MessageSpec& spec : specs) builder.Add(spec);
-  return builder.files();
-}
-
 // Bodies at blocks 0..1, 2..4 and 5; the middle message is deleted.
 ConferenceFiles Pack() {
-  return Make({board::Root(1, 2), board::Deleted(board::Reply(2, 1, 3)), board::Reply(3, 1, 1)});
+  return MakeConference(
+      {board::Root(1, 2), board::Deleted(board::Reply(2, 1, 3)), board::Reply(3, 1, 1)});
 }
 
 // Nothing to purge: a live DANGER record and an orphan reply to detach.
 ConferenceFiles Repair() {
-  return Make(
+  return MakeConference(
       {board::Root(1, 1), board::Reply(2, 1, 1), board::Danger(3, 1), board::Reply(4, 99, 1)});
 }
 
-ConferenceFiles Clean() { return Make({board::Root(1, 1), board::Reply(2, 1, 1)}); }
+ConferenceFiles Clean() { return MakeConference({board::Root(1, 1), board::Reply(2, 1, 1)}); }
 
 std::string Block(const std::vector<uint8_t>& dat, uint32_t index) {
   return std::string(dat.begin() + index * 128, dat.begin() + (index + 1) * 128);
@@ -71,24 +66,6 @@ ConferenceBytes RepairedRepair() {
   f.ptr[3].setOrg(4);
   f.idx[3].setOrg(4);
   return ToBytes(f);
-}
-
-Lines Concat(std::initializer_list<Lines> parts) {
-  Lines all;
-  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-void BeforeCheckpoint(AppHarness& h, uint64_t nth, std::function<void()> action) {
-  h.os().AddHook({OsCall::kOpenSharedRead, "WORK/TWWHOSON.DAT", nth}, std::move(action));
-}
-
-void FlipByte(const std::string& path, size_t offset) {
-  std::string bytes;
-  ASSERT_TRUE(ReadWholeFile(path, &bytes));
-  ASSERT_LT(offset, bytes.size());
-  bytes[offset] = static_cast<char>(bytes[offset] ^ 0x01);
-  ASSERT_TRUE(WriteWholeFile(path, bytes));
 }
 
 // Names in MESSAGE that a finished run must never leave behind.
@@ -147,33 +124,33 @@ TEST(WriteSequence, SuccessfulConciseWritePacksAndRepairs) {
                 "MODE: /WRITE - BACKUP + STAGED PACKING"}));
   EXPECT_TRUE(EndsWith(
       run.lines,
-      Concat({{
-                  "Conferences: scanned=2; needing action=2; blocked=0",
-                  "Planned work: deleted=1; DANGER fixes=1; reply links cleared=0",
-                  "Records: PTR/IDX 7 -> 6; DAT 10 -> 7",
-                  "Estimated bytes reclaimed: 656",
-                  "Findings: orphan-replies=1",
-                  "WRITE PLAN: ready after remaining safeguards pass.",
-                  "",
-                  "=================== BUILD AND VERIFY .NEW ==================",
-                  "Staged build and verification: PASS (2 conference(s))",
-                  "",
-                  "=================== VERIFIED BACKUP ========================",
-                  Labelled("Backup directory:", backup),
-                  "Verified backup result: PASS",
-                  "",
-                  "======================= COMMIT =============================",
-                  "Commit: COMPLETE (2 conference(s))",
-                  "",
-                  "=================== POST-WRITE VERIFY ======================",
-                  "Post-write verification: PASS",
-                  "WRITE RESULT: SUCCESS - changes committed and verified.",
-                  Labelled("Backup directory:", backup),
-                  "PUBLIC BETA: review the report and keep the verified backup until the BBS is "
-                  "confirmed healthy.",
-                  kReleased,
-              },
-              Footer(kRunTimeText, 0, "PASS", backup)})));
+      JoinLines({{
+                     "Conferences: scanned=2; needing action=2; blocked=0",
+                     "Planned work: deleted=1; DANGER fixes=1; reply links cleared=0",
+                     "Records: PTR/IDX 7 -> 6; DAT 10 -> 7",
+                     "Estimated bytes reclaimed: 656",
+                     "Findings: orphan-replies=1",
+                     "WRITE PLAN: ready after remaining safeguards pass.",
+                     "",
+                     "=================== BUILD AND VERIFY .NEW ==================",
+                     "Staged build and verification: PASS (2 conference(s))",
+                     "",
+                     "=================== VERIFIED BACKUP ========================",
+                     Labelled("Backup directory:", backup),
+                     "Verified backup result: PASS",
+                     "",
+                     "======================= COMMIT =============================",
+                     "Commit: COMPLETE (2 conference(s))",
+                     "",
+                     "=================== POST-WRITE VERIFY ======================",
+                     "Post-write verification: PASS",
+                     "WRITE RESULT: SUCCESS - changes committed and verified.",
+                     Labelled("Backup directory:", backup),
+                     "PUBLIC BETA: review the report and keep the verified backup until the BBS is "
+                     "confirmed healthy.",
+                     kReleased,
+                 },
+                 Footer(kRunTimeText, 0, "PASS", backup)})));
 
   EXPECT_EQ(ReadConference(h, 1), PackedPack());
   EXPECT_EQ(ReadConference(h, 2), RepairedRepair());
@@ -214,25 +191,19 @@ TEST(WriteSequence, SuccessfulVerboseWriteShowsProgressInsteadOfSummaries) {
                            "Building CONF1 staged files...", "  CONF1 .NEW verification: PASS",
                            "Building CONF2 staged files...", "  CONF2 .NEW verification: PASS",
                            checkpoint("before backup")}));
-  EXPECT_TRUE(HasBlock(
-      run.lines,
-      {"Integrity verification: PASS - selected files were unchanged", "",
-       "=================== VERIFIED BACKUP ========================",
-       Labelled("Backup directory:", backup),
-       "  Backed up: " + h.ShownHome("TWMCONF.DAT") + " -> " + JoinExpected(backup, "TWMCONF.DAT"),
-       "  Backed up: " + h.ShownMessage("TWMSG01.PTR") + " -> " +
-           JoinExpected(backup, "TWMSG01.PTR"),
-       "  Backed up: " + h.ShownMessage("TWMSG01.IDX") + " -> " +
-           JoinExpected(backup, "TWMSG01.IDX"),
-       "  Backed up: " + h.ShownMessage("TWMSG01.DAT") + " -> " +
-           JoinExpected(backup, "TWMSG01.DAT"),
-       "  Backed up: " + h.ShownMessage("TWMSG02.PTR") + " -> " +
-           JoinExpected(backup, "TWMSG02.PTR"),
-       "  Backed up: " + h.ShownMessage("TWMSG02.IDX") + " -> " +
-           JoinExpected(backup, "TWMSG02.IDX"),
-       "  Backed up: " + h.ShownMessage("TWMSG02.DAT") + " -> " +
-           JoinExpected(backup, "TWMSG02.DAT"),
-       "Verified backup result: PASS", checkpoint("immediately before commit")}));
+  Lines backupBlock = {
+      "Integrity verification: PASS - selected files were unchanged", "",
+      "=================== VERIFIED BACKUP ========================",
+      Labelled("Backup directory:", backup),
+      "  Backed up: " + h.ShownHome("TWMCONF.DAT") + " -> " + JoinExpected(backup, "TWMCONF.DAT")};
+  for (const char* name :
+       {"TWMSG01.PTR", "TWMSG01.IDX", "TWMSG01.DAT", "TWMSG02.PTR", "TWMSG02.IDX", "TWMSG02.DAT"}) {
+    backupBlock.push_back("  Backed up: " + h.ShownMessage(name) + " -> " +
+                          JoinExpected(backup, name));
+  }
+  backupBlock.push_back("Verified backup result: PASS");
+  backupBlock.push_back(checkpoint("immediately before commit"));
+  EXPECT_TRUE(HasBlock(run.lines, backupBlock));
   EXPECT_TRUE(HasBlock(
       run.lines,
       {"Integrity verification: PASS - selected files were unchanged", "",
@@ -267,32 +238,14 @@ TEST(WriteSequence, TestCopyNeedsTheMarkerFile) {
     const AppRun run = h.Run({"/CONF1..2", "/WRITE", "/TESTCOPY"});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(EndsWith(
-        run.lines,
-        Concat({{std::string(60, '='),
-                 "WRITE REFUSED: required test-copy marker is missing: " +
-                     h.ShownHome("TWTRIM32_TESTCOPY.OK"),
-                 "Copy TWTRIM32_TESTCOPY.OK into the root of the separate test home.", kReleased},
-                Footer(kRunTimeText, 2, "NOT COMPLETED")})));
+        run.lines, JoinLines({{std::string(60, '='),
+                               "WRITE REFUSED: required test-copy marker is missing: " +
+                                   h.ShownHome("TWTRIM32_TESTCOPY.OK"),
+                               "Copy TWTRIM32_TESTCOPY.OK into the root of the separate test home.",
+                               kReleased},
+                              Footer(kRunTimeText, 2, "NOT COMPLETED")})));
     b.ExpectOriginals();
   }
-}
-
-TEST(WriteSequence, TestCopyOnAMarkedHomeSaysSoInItsResult) {
-  WriteBoard b;
-  AppHarness& h = b.h;
-  ASSERT_TRUE(WriteWholeFile(h.HomePath("TWTRIM32_TESTCOPY.OK"), ""));
-  const AppRun run = h.Run({"/CONF1..2", "/WRITE", "/TESTCOPY"});
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_TRUE(HasBlock(run.lines, {"MODE: /WRITE /TESTCOPY - BACKUP + STAGED PACKING"}));
-  EXPECT_TRUE(
-      HasBlock(run.lines, {Labelled("Test-copy marker:", h.ShownHome("TWTRIM32_TESTCOPY.OK")),
-                           Labelled("Selected:", "CONF1..CONF2")}));
-  EXPECT_EQ(IndexOf(run.lines, "WRITE ENABLED: explicit /WRITE opt-in accepted."),
-            run.lines.size());
-  EXPECT_TRUE(HasBlock(run.lines, {"Post-write verification: PASS",
-                                   "WRITE RESULT: SUCCESS - changes committed and verified on "
-                                   "the marked test copy."}));
-  EXPECT_EQ(ReadConference(h, 1), PackedPack());
 }
 
 TEST(WriteSequence, TestCopyRefusesTheLiveBoardPathsByName) {
@@ -305,12 +258,13 @@ TEST(WriteSequence, TestCopyRefusesTheLiveBoardPathsByName) {
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(EndsWith(
       run.lines,
-      Concat({{"WARNING: OFFLINE MAINTENANCE REQUIRED FOR /WRITE",
-               "Shut down every Tarnwick node and prevent caller access before continuing.",
-               "Use a scheduled nightly or midnight maintenance window.", std::string(60, '='),
-               "WRITE REFUSED: /TESTCOPY will not write the known C:\\TW paths.",
-               "Choose a separate test home, or omit /TESTCOPY for normal /WRITE mode.", kReleased},
-              Footer(kRunTimeText, 2, "NOT COMPLETED")})));
+      JoinLines(
+          {{"WARNING: OFFLINE MAINTENANCE REQUIRED FOR /WRITE",
+            "Shut down every Tarnwick node and prevent caller access before continuing.",
+            "Use a scheduled nightly or midnight maintenance window.", std::string(60, '='),
+            "WRITE REFUSED: /TESTCOPY will not write the known C:\\TW paths.",
+            "Choose a separate test home, or omit /TESTCOPY for normal /WRITE mode.", kReleased},
+           Footer(kRunTimeText, 2, "NOT COMPLETED")})));
   b.ExpectOriginals();
 }
 
@@ -328,13 +282,13 @@ TEST(WriteSequence, WriteDecisionRefusesOrSkipsBeforeAnythingIsBuilt) {
   overlap.where = 0;
   const std::vector<Case> cases = {
       {"validation error",
-       {Pack(), Make({board::Root(1), wrongCrc})},
+       {Pack(), MakeConference({board::Root(1), wrongCrc})},
        {"WRITE PLAN: VALIDATION ERROR; no write is allowed.",
         "WRITE REFUSED: validation errors must be resolved first."},
        2,
        "NOT COMPLETED"},
       {"one of two conferences blocked",
-       {Pack(), Make({board::Root(1), overlap, board::Deleted(board::Reply(3, 1))})},
+       {Pack(), MakeConference({board::Root(1), overlap, board::Deleted(board::Reply(3, 1))})},
        {"WRITE PLAN: BLOCKED conference(s) are selected; no write is allowed.",
         "WRITE REFUSED: one or more selected conferences are blocked by conservative Phase-1 "
         "rules."},
@@ -359,7 +313,8 @@ TEST(WriteSequence, WriteDecisionRefusesOrSkipsBeforeAnythingIsBuilt) {
     const AppRun run = h.Run({"/ALL", "/WRITE"});
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_TRUE(EndsWith(
-        run.lines, Concat({c.lastLines, {kReleased}, Footer(kRunTimeText, c.exitCode, c.safety)})));
+        run.lines,
+        JoinLines({c.lastLines, {kReleased}, Footer(kRunTimeText, c.exitCode, c.safety)})));
     EXPECT_EQ(h.os().calls(OsCall::kCreateExclusive), 0u);
     EXPECT_FALSE(h.Exists(h.HomePath("TWTRIM32-BACKUPS")));
     for (uint32_t n = 1; n <= before.size(); ++n) EXPECT_EQ(ReadConference(h, n), before[n - 1]);
@@ -375,12 +330,13 @@ TEST(WriteSequence, StaleStagedFileStopsTheBuildAndIsLeftForTheOperator) {
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_TRUE(EndsWith(
       run.lines,
-      Concat({{"", "=================== BUILD AND VERIFY .NEW ==================",
-               "WRITE ERROR: stale .NEW file exists for CONF3. Remove it only after confirming no "
-               "earlier write is recoverable.",
-               "WRITE ERROR: failed while building staged files for CONF3.", kFailedUnchanged,
-               kReleased},
-              Footer(kRunTimeText, 4, "NOT COMPLETED")})));
+      JoinLines(
+          {{"", "=================== BUILD AND VERIFY .NEW ==================",
+            "WRITE ERROR: stale .NEW file exists for CONF3. Remove it only after confirming no "
+            "earlier write is recoverable.",
+            "WRITE ERROR: failed while building staged files for CONF3.", kFailedUnchanged,
+            kReleased},
+           Footer(kRunTimeText, 4, "NOT COMPLETED")})));
   EXPECT_EQ(h.ReadFile(h.MessagePath("TWMSG03.DAT.NEW")), "stale");
   EXPECT_EQ(Leftovers(h), std::vector<std::string>{"TWMSG03.DAT.NEW"});
   for (uint32_t n = 1; n <= 3; ++n) EXPECT_EQ(ReadConference(h, n), ToBytes(Pack()));
@@ -393,25 +349,24 @@ TEST(WriteSequence, FailedStagedBuildLeavesNothingBehind) {
     std::function<void(AppHarness&)> arrange;
     const char* error;
   };
+  const char* failed = "WRITE ERROR: failed while building staged files for CONF1.";
   const std::vector<Case> cases = {
       {"staged IDX cannot be created",
-       [](AppHarness& h) { h.os().FailPath(OsCall::kCreateExclusive, "TWMSG01.IDX.NEW"); },
-       "WRITE ERROR: failed while building staged files for CONF1."},
+       [](AppHarness& h) { h.os().FailPath(OsCall::kCreateExclusive, "TWMSG01.IDX.NEW"); }, failed},
       {"short write of the staged DAT",
        [](AppHarness& h) {
          h.os().AddFault({{OsCall::kWrite, "TWMSG01.DAT.NEW", 1}, FaultEffect::kShort});
        },
-       "WRITE ERROR: failed while building staged files for CONF1."},
+       failed},
       {"flush of the staged PTR fails",
-       [](AppHarness& h) { h.os().FailPath(OsCall::kFlush, "TWMSG01.PTR.NEW"); },
-       "WRITE ERROR: failed while building staged files for CONF1."},
+       [](AppHarness& h) { h.os().FailPath(OsCall::kFlush, "TWMSG01.PTR.NEW"); }, failed},
       {"a Deleted flag changes after the scan",
        [](AppHarness& h) {
          h.os().BeforeCall(OsCall::kCreateExclusive, "TWMSG01.PTR.NEW", [&h] {
            FlipByte(h.MessagePath("TWMSG01.PTR"), 2 * 256 + PtrRecord::kDeleted);
          });
        },
-       "WRITE ERROR: failed while building staged files for CONF1."},
+       failed},
       {"staged file damaged before its verification",
        [](AppHarness& h) {
          h.os().BeforeCall(OsCall::kOpenSharedRead, "TWMSG01.PTR.NEW", [&h] {
@@ -426,8 +381,8 @@ TEST(WriteSequence, FailedStagedBuildLeavesNothingBehind) {
     c.arrange(b.h);
     const AppRun run = b.h.Run({"/CONF1..2", "/WRITE"});
     EXPECT_EQ(run.exitCode, 4);
-    EXPECT_TRUE(EndsWith(run.lines, Concat({{c.error, kFailedUnchanged, kReleased},
-                                            Footer(kRunTimeText, 4, "NOT COMPLETED")})));
+    EXPECT_TRUE(EndsWith(run.lines, JoinLines({{c.error, kFailedUnchanged, kReleased},
+                                               Footer(kRunTimeText, 4, "NOT COMPLETED")})));
     EXPECT_FALSE(b.h.Exists(b.h.HomePath("TWTRIM32-BACKUPS")));
     EXPECT_EQ(Leftovers(b.h), std::vector<std::string>{});
     if (std::string(c.name) != "a Deleted flag changes after the scan") b.ExpectOriginals();
@@ -447,12 +402,12 @@ TEST(WriteSequence, GuardFailingBeforeTheCommitAbortsWithOriginalsIntact) {
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_TRUE(EndsWith(
         run.lines,
-        Concat({{"Staged build and verification: PASS (2 conference(s))",
-                 "SAFETY ABORT: caller activity found during before backup:",
-                 "  TWWHOSON slot 9 UserNo=12 Status=M",
-                 "TWTRIM32 will not scan while a caller may be online or active in messages."},
-                abort,
-                Footer(kRunTimeText, 3, "ABORTED")})));
+        JoinLines({{"Staged build and verification: PASS (2 conference(s))",
+                    "SAFETY ABORT: caller activity found during before backup:",
+                    "  TWWHOSON slot 9 UserNo=12 Status=M",
+                    "TWTRIM32 will not scan while a caller may be online or active in messages."},
+                   abort,
+                   Footer(kRunTimeText, 3, "ABORTED")})));
     EXPECT_FALSE(b.h.Exists(b.h.HomePath("TWTRIM32-BACKUPS")));
     b.ExpectOriginals();
   }
@@ -471,15 +426,15 @@ TEST(WriteSequence, GuardFailingBeforeTheCommitAbortsWithOriginalsIntact) {
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_TRUE(EndsWith(
         run.lines,
-        Concat({{"Verified backup result: PASS", "  CHANGED: " + b.h.ShownMessage("TWMSG02.DAT"),
-                 "    Before size=" + size + " FNV=" + Hex8(Fnv1a(before)) +
-                     " CRC32=" + Hex8(Crc32(before)),
-                 "    After  size=" + size + " FNV=" + Hex8(Fnv1a(after)) +
-                     " CRC32=" + Hex8(Crc32(after)),
-                 "SAFETY ABORT: 1 selected file(s) changed during the scan.",
-                 "The report must not be trusted as a single consistent message-base snapshot."},
-                abort,
-                Footer(kRunTimeText, 3, "ABORTED", b.h.ShownBackupDir())})));
+        JoinLines({{"Verified backup result: PASS", "  CHANGED: " + b.h.ShownMessage("TWMSG02.DAT"),
+                    "    Before size=" + size + " FNV=" + Hex8(Fnv1a(before)) +
+                        " CRC32=" + Hex8(Crc32(before)),
+                    "    After  size=" + size + " FNV=" + Hex8(Fnv1a(after)) +
+                        " CRC32=" + Hex8(Crc32(after)),
+                    "SAFETY ABORT: 1 selected file(s) changed during the scan.",
+                    "The report must not be trusted as a single consistent message-base snapshot."},
+                   abort,
+                   Footer(kRunTimeText, 3, "ABORTED", b.h.ShownBackupDir())})));
     EXPECT_EQ(ReadConference(b.h, 1), b.original1);
     EXPECT_EQ(Leftovers(b.h), std::vector<std::string>{});
   }
@@ -531,9 +486,9 @@ TEST(WriteSequence, FailedBackupStopsBeforeAnyCommit) {
     const AppRun run = b.h.Run({"/CONF1..2", "/WRITE"});
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_TRUE(
-        EndsWith(run.lines, Concat({{c.error, kFailedUnchanged, kReleased},
-                                    Footer(kRunTimeText, 4, "NOT COMPLETED",
-                                           c.directoryCreated ? b.h.ShownBackupDir() : "")})));
+        EndsWith(run.lines, JoinLines({{c.error, kFailedUnchanged, kReleased},
+                                       Footer(kRunTimeText, 4, "NOT COMPLETED",
+                                              c.directoryCreated ? b.h.ShownBackupDir() : "")})));
     for (const CallRecord& call : b.h.os().log()) {
       if (call.kind == OsCall::kReplaceRename) {
         EXPECT_FALSE(IsLiveConferenceFile(b.h, call.otherPath)) << call.otherPath;
@@ -551,59 +506,54 @@ TEST(WriteSequence, FailedCommitRollsBackFromTheHighestConferenceDown) {
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_TRUE(EndsWith(
       run.lines,
-      Concat({{"", "======================= COMMIT =============================",
-               "WRITE ERROR: commit failed for CONF2. Starting rollback.", "",
-               "======================= ROLLBACK ===========================",
-               "Restoring CONF2 from verified backup...", "  rollback verification: PASS",
-               "Restoring CONF1 from verified backup...", "  rollback verification: PASS",
-               "ROLLBACK RESULT: originals restored and verified.", kFailedUnchanged, kReleased},
-              Footer(kRunTimeText, 4, "NOT COMPLETED", b.h.ShownBackupDir())})));
+      JoinLines({{"", "======================= COMMIT =============================",
+                  "WRITE ERROR: commit failed for CONF2. Starting rollback.", "",
+                  "======================= ROLLBACK ===========================",
+                  "Restoring CONF2 from verified backup...", "  rollback verification: PASS",
+                  "Restoring CONF1 from verified backup...", "  rollback verification: PASS",
+                  "ROLLBACK RESULT: originals restored and verified.", kFailedUnchanged, kReleased},
+                 Footer(kRunTimeText, 4, "NOT COMPLETED", b.h.ShownBackupDir())})));
   b.ExpectOriginals();
+}
 
-  // Conference 2 had only its DAT replaced; the restores run 2 before 1.
-  std::vector<std::string> replaced;
-  for (const CallRecord& call : b.h.os().log()) {
-    if (call.kind == OsCall::kReplaceRename && !call.failed &&
-        IsLiveConferenceFile(b.h, call.otherPath)) {
-      replaced.push_back(std::string(BaseName(call.otherPath)));
-    }
+TEST(WriteSequence, ChangeAfterTheCommitIsRolledBack) {
+  const struct {
+    const char* name;
+    uint64_t checkpoint;
+    std::function<void(AppHarness&)> change;
+    Lines lines;
+  } cases[] = {
+      {"live file changed",
+       7,
+       [](AppHarness& h) { FlipByte(h.MessagePath("TWMSG01.PTR"), 0); },
+       {"", "=================== POST-WRITE VERIFY ======================",
+        "POST-WRITE ERROR: final structure/hash verification failed for CONF1."}},
+      {"caller appears",
+       8,
+       [](AppHarness& h) {
+         ASSERT_TRUE(h.SetCallers({{2, {1, 'M'}}}));
+       },
+       {"SAFETY ABORT: caller activity found during final write verification:",
+        "  TWWHOSON slot 2 UserNo=1 Status=M",
+        "TWTRIM32 will not scan while a caller may be online or active in messages."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBoard b;
+    BeforeCheckpoint(b.h, c.checkpoint, [&] { c.change(b.h); });
+    const AppRun run = b.h.Run({"/CONF1..2", "/WRITE"});
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_TRUE(EndsWith(
+        run.lines,
+        JoinLines(
+            {c.lines,
+             {"", "======================= ROLLBACK ===========================",
+              "Restoring CONF2 from verified backup...", "  rollback verification: PASS",
+              "Restoring CONF1 from verified backup...", "  rollback verification: PASS",
+              "ROLLBACK RESULT: originals restored and verified.", kFailedUnchanged, kReleased},
+             Footer(kRunTimeText, 4, "NOT COMPLETED", b.h.ShownBackupDir())})));
+    b.ExpectOriginals();
   }
-  EXPECT_EQ(replaced,
-            (std::vector<std::string>{"TWMSG01.DAT", "TWMSG01.PTR", "TWMSG01.IDX", "TWMSG02.DAT",
-                                      "TWMSG02.DAT", "TWMSG01.DAT", "TWMSG01.PTR", "TWMSG01.IDX"}));
-}
-
-TEST(WriteSequence, LiveFileChangedAfterTheCommitIsRolledBack) {
-  WriteBoard b;
-  BeforeCheckpoint(b.h, 7, [&] { FlipByte(b.h.MessagePath("TWMSG01.PTR"), 0); });
-  const AppRun run = b.h.Run({"/CONF1..2", "/WRITE"});
-  EXPECT_EQ(run.exitCode, 4);
-  EXPECT_TRUE(EndsWith(
-      run.lines,
-      Concat({{"", "=================== POST-WRITE VERIFY ======================",
-               "POST-WRITE ERROR: final structure/hash verification failed for CONF1.", "",
-               "======================= ROLLBACK ===========================",
-               "Restoring CONF2 from verified backup...", "  rollback verification: PASS",
-               "Restoring CONF1 from verified backup...", "  rollback verification: PASS",
-               "ROLLBACK RESULT: originals restored and verified.", kFailedUnchanged, kReleased},
-              Footer(kRunTimeText, 4, "NOT COMPLETED", b.h.ShownBackupDir())})));
-  b.ExpectOriginals();
-}
-
-TEST(WriteSequence, CallerAppearingAfterTheCommitIsRolledBack) {
-  WriteBoard b;
-  BeforeCheckpoint(b.h, 8, [&] { ASSERT_TRUE(b.h.SetCallers({{2, {1, 'M'}}})); });
-  const AppRun run = b.h.Run({"/CONF1..2", "/WRITE"});
-  EXPECT_EQ(run.exitCode, 4);
-  EXPECT_TRUE(
-      HasBlock(run.lines, {"SAFETY ABORT: caller activity found during final write verification:",
-                           "  TWWHOSON slot 2 UserNo=1 Status=M",
-                           "TWTRIM32 will not scan while a caller may be online or active in "
-                           "messages.",
-                           "", "======================= ROLLBACK ==========================="}));
-  EXPECT_TRUE(
-      HasBlock(run.lines, {"ROLLBACK RESULT: originals restored and verified.", kFailedUnchanged}));
-  b.ExpectOriginals();
 }
 
 TEST(WriteSequence, UninvolvedFileChangedDuringTheWriteCannotBeVerifiedBack) {
@@ -622,11 +572,12 @@ TEST(WriteSequence, UninvolvedFileChangedDuringTheWriteCannotBeVerifiedBack) {
                         "  CHANGED: " + h.ShownMessage("TWMSG02.DAT")}));
   EXPECT_TRUE(EndsWith(
       run.lines,
-      Concat({{"SAFETY ABORT: 1 selected file(s) changed during the scan.",
-               "The report must not be trusted as a single consistent message-base snapshot.",
-               "ROLLBACK RESULT: INCOMPLETE - restore manually from the logged backup directory.",
-               kFailedManual, kReleased},
-              Footer(kRunTimeText, 4, "NOT COMPLETED", h.ShownBackupDir())})));
+      JoinLines(
+          {{"SAFETY ABORT: 1 selected file(s) changed during the scan.",
+            "The report must not be trusted as a single consistent message-base snapshot.",
+            "ROLLBACK RESULT: INCOMPLETE - restore manually from the logged backup directory.",
+            kFailedManual, kReleased},
+           Footer(kRunTimeText, 4, "NOT COMPLETED", h.ShownBackupDir())})));
   EXPECT_EQ(ReadConference(h, 1), original1);
 }
 
@@ -639,11 +590,12 @@ TEST(WriteSequence, FailedRestoreEndsIncompleteAndKeepsTheBackup) {
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_TRUE(EndsWith(
       run.lines,
-      Concat({{"Restoring CONF2 from verified backup...", "  rollback verification: PASS",
-               "Restoring CONF1 from verified backup...", "  ROLLBACK FAILED",
-               "ROLLBACK RESULT: INCOMPLETE - restore manually from the logged backup directory.",
-               kFailedManual, kReleased},
-              Footer(kRunTimeText, 4, "NOT COMPLETED", b.h.ShownBackupDir())})));
+      JoinLines(
+          {{"Restoring CONF2 from verified backup...", "  rollback verification: PASS",
+            "Restoring CONF1 from verified backup...", "  ROLLBACK FAILED",
+            "ROLLBACK RESULT: INCOMPLETE - restore manually from the logged backup directory.",
+            kFailedManual, kReleased},
+           Footer(kRunTimeText, 4, "NOT COMPLETED", b.h.ShownBackupDir())})));
   const std::string dir = b.h.HomePath(std::string("TWTRIM32-BACKUPS/") + kBackupName);
   EXPECT_EQ(b.h.ReadFile(dir + "/TWMSG01.DAT"), b.original1.dat);
   // What could be restored was: conference 2 whole, conference 1's PTR and IDX.
@@ -662,13 +614,13 @@ TEST(WriteSequence, FailedLockReleaseAfterASuccessfulWriteIsExitFour) {
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_TRUE(EndsWith(
       run.lines,
-      Concat({{"WRITE RESULT: SUCCESS - changes committed and verified.",
-               Labelled("Backup directory:", b.h.ShownBackupDir()),
-               "PUBLIC BETA: review the report and keep the verified backup until the BBS is "
-               "confirmed healthy.",
-               "LOCK CLEANUP ERROR: VIZIZE.BSY could not be removed safely.",
-               "Verify no TWTRIM32 or VIZize32 process is active before removing it manually."},
-              Footer(kRunTimeText, 4, "NOT COMPLETED", b.h.ShownBackupDir())})));
+      JoinLines({{"WRITE RESULT: SUCCESS - changes committed and verified.",
+                  Labelled("Backup directory:", b.h.ShownBackupDir()),
+                  "PUBLIC BETA: review the report and keep the verified backup until the BBS is "
+                  "confirmed healthy.",
+                  "LOCK CLEANUP ERROR: VIZIZE.BSY could not be removed safely.",
+                  "Verify no TWTRIM32 or VIZize32 process is active before removing it manually."},
+                 Footer(kRunTimeText, 4, "NOT COMPLETED", b.h.ShownBackupDir())})));
   EXPECT_EQ(ReadConference(b.h, 1), PackedPack());
   EXPECT_FALSE(SharedTosserLockOwned());
   EXPECT_TRUE(b.h.real().DeleteFile(b.h.MessagePath("VIZIZE.BSY")));

@@ -71,6 +71,36 @@ ConferenceBytes ToBytes(const board::ConferenceFiles& files) {
           std::string(files.dat.begin(), files.dat.end())};
 }
 
+board::ConferenceFiles MakeConference(const std::vector<board::MessageSpec>& specs,
+                                      uint32_t unreferencedBlocks) {
+  board::ConferenceBuilder builder;
+  for (const board::MessageSpec& spec : specs) builder.Add(spec);
+  if (unreferencedBlocks != 0) builder.AddUnreferencedBlocks(unreferencedBlocks);
+  return builder.files();
+}
+
+board::MessageSpec SpecAt(board::MessageSpec spec, uint16_t where) {
+  spec.where = where;
+  return spec;
+}
+
+board::MessageSpec SpecWrongCrc(board::MessageSpec spec) {
+  spec.wrongFromCrc = true;
+  return spec;
+}
+
+void BeforeCheckpoint(AppHarness& harness, uint64_t nth, std::function<void()> action) {
+  harness.os().AddHook({OsCall::kOpenSharedRead, "WORK/TWWHOSON.DAT", nth}, std::move(action));
+}
+
+void FlipByte(const std::string& path, size_t offset) {
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(path, &bytes));
+  ASSERT_LT(offset, bytes.size());
+  bytes[offset] = static_cast<char>(bytes[offset] ^ 0x01);
+  ASSERT_TRUE(WriteWholeFile(path, bytes));
+}
+
 uint32_t Fnv1a(std::string_view bytes) {
   uint32_t h = 0x811C9DC5u;
   for (unsigned char c : bytes) h = (h ^ c) * 0x01000193u;

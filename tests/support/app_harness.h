@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -86,6 +87,20 @@ struct ConferenceBytes {
 };
 ConferenceBytes ReadConference(const AppHarness& harness, uint32_t conference);
 ConferenceBytes ToBytes(const board::ConferenceFiles& files);
+
+// A conference of these messages, then `unreferencedBlocks` DAT blocks no
+// record points at.
+board::ConferenceFiles MakeConference(const std::vector<board::MessageSpec>& specs,
+                                      uint32_t unreferencedBlocks = 0);
+// The spec with an explicit Where, or with an IDX From CRC matching neither convention.
+board::MessageSpec SpecAt(board::MessageSpec spec, uint16_t where);
+board::MessageSpec SpecWrongCrc(board::MessageSpec spec);
+
+// Runs `action` before the nth safety checkpoint of a run (the nth time the
+// caller table is opened).
+void BeforeCheckpoint(AppHarness& harness, uint64_t nth, std::function<void()> action);
+// Flips the lowest bit of byte `offset` of the file.
+void FlipByte(const std::string& path, size_t offset);
 
 // Independent whole-file hashes, as the integrity report prints them.
 uint32_t Fnv1a(std::string_view bytes);

@@ -71,6 +71,12 @@ Lines MaskTimes(Lines lines) {
   return lines;
 }
 
+Lines JoinLines(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
 ::testing::AssertionResult HasBlock(const Lines& lines, const Lines& block) {
   if (block.empty()) return ::testing::AssertionSuccess();
   for (size_t i = 0; i + block.size() <= lines.size(); ++i) {

@@ -2,6 +2,7 @@
 // timestamps masked where they cannot be known in advance.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,9 @@ Lines ReportLines(std::string_view bytes, bool* allCrLf = nullptr);
 // "Started:" and "Finished:" values become "<time>", and every
 // TWTRIM32-YYYYMMDD-HHMMSS backup name becomes TWTRIM32-<stamp>.
 Lines MaskTimes(Lines lines);
+
+// The parts one after the other.
+Lines JoinLines(std::initializer_list<Lines> parts);
 
 // `block` appears in `lines` as consecutive lines.
 ::testing::AssertionResult HasBlock(const Lines& lines, const Lines& block);
