@@ -22,29 +22,22 @@ TEST(BoardBuilderTest, OpaqueBytesDifferBetweenRecords) {
   }
 }
 
+// Every body block differs, or a rebuild moving the wrong block would pass.
 TEST(BoardBuilderTest, BodiesGetFreshUniqueBlocks) {
   ConferenceBuilder b;
   b.Add(Root(1, 2));
   b.Add(Bodyless(Reply(2, 1)));
-  MessageSpec pinned = Reply(3, 1, 2);
-  pinned.where = 0;  // lies over the root's body; allocates nothing
-  b.Add(pinned);
-  b.Add(Reply(4, 1, 1));
+  b.Add(Reply(3, 1, 1));
   b.AddUnreferencedBlocks(1);
   const ConferenceFiles& f = b.files();
-  ASSERT_EQ(f.datBlocks(), 4u);
-  EXPECT_EQ(f.ptr[0].where(), 0);
   EXPECT_EQ(f.ptr[1].where(), 2);  // a bodyless record points at the next free block
-  EXPECT_EQ(f.ptr[2].where(), 0);
-  EXPECT_EQ(f.ptr[3].where(), 2);
+  EXPECT_EQ(f.ptr[2].where(), 2);
   std::set<std::vector<uint8_t>> distinct;
-  for (uint32_t i = 0; i < f.datBlocks(); ++i) {
-    const std::vector<uint8_t> block(f.dat.begin() + i * kDatBlockSize,
-                                     f.dat.begin() + (i + 1) * kDatBlockSize);
-    EXPECT_EQ(block, BlockPattern(i));
-    distinct.insert(block);
+  for (size_t at = 0; at < f.dat.size(); at += kDatBlockSize) {
+    distinct.emplace(f.dat.begin() + at, f.dat.begin() + at + kDatBlockSize);
   }
   EXPECT_EQ(distinct.size(), 4u);
+  EXPECT_EQ(f.datBlocks(), 4u);
 }
 
 // The large benchmark conferences are streamed; they must be the very same

@@ -34,16 +34,6 @@ TEST(ConferenceFilePathTest, NamesAndJoins) {
   }
 }
 
-TEST(ConferenceFilePathTest, FailsWithoutAPartialPathWhenTooLong) {
-  // "TWMSG05.PTR" is 11 characters: 499 + 1 + 11 = 511 fits, one more does not.
-  std::string path = "stale";
-  ASSERT_TRUE(ConferenceFilePath(&path, std::string(499, 'd'), 5, "PTR"));
-  EXPECT_EQ(path.size(), kMaxPath);
-  path = "stale";
-  EXPECT_FALSE(ConferenceFilePath(&path, std::string(500, 'd'), 5, "PTR"));
-  EXPECT_TRUE(path.empty());
-}
-
 // The body and thread fields sit, little-endian, where the other tools of the
 // board put them.
 TEST(PtrRecordTest, FieldsAreLittleEndianAtTheirOffsets) {
