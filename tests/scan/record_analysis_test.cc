@@ -39,6 +39,11 @@ MessageSpec With(MessageSpec spec, void (*change)(MessageSpec&)) {
   return spec;
 }
 
+// A concise "would pack" RESULT line.
+std::string Pack(const std::string& figures) {
+  return "  RESULT: WOULD PACK/FIX - " + figures + " bytes.";
+}
+
 class RecordAnalysisTest : public ScanTest {
  protected:
   ScanResult ScanFiles(const ConferenceFiles& files, Mode mode = Mode::kConcise,
@@ -92,6 +97,12 @@ TEST_F(RecordAnalysisTest, PackVerboseInWriteMode) {
 }
 
 TEST_F(RecordAnalysisTest, BlockedByEachReason) {
+  const std::string kOverlap = "    Reason: overlapping PTR-to-DAT ranges.";
+  const std::string kUnreferenced = "    Reason: unreferenced DAT records would be discarded.";
+  const std::string kOrphan = "    Reason: pre-existing orphan thread replies.";
+  auto blocked = [](const std::string& rest) {
+    return "  RESULT: BLOCKED - no write allowed; deleted=1; " + rest;
+  };
   struct Case {
     const char* what;
     ConferenceFiles files;
@@ -101,32 +112,25 @@ TEST_F(RecordAnalysisTest, BlockedByEachReason) {
   const Case cases[] = {
       {"overlap",
        Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Deleted(Reply(3, 1))}),
-       {"  RESULT: BLOCKED - no write allowed; deleted=1; DAT overlaps=2.",
-        "  FINDINGS: DAT-overlaps=2"},
-       {"    Reason: overlapping PTR-to-DAT ranges."}},
+       {blocked("DAT overlaps=2."), "  FINDINGS: DAT-overlaps=2"},
+       {kOverlap}},
       {"unreferenced",
        Conf({Root(1), Reply(2, 1), Deleted(Reply(3, 1))}, 2),
-       {"  RESULT: BLOCKED - no write allowed; deleted=1; unreferenced DAT=2.",
-        "  FINDINGS: unreferenced-DAT=2"},
-       {"    Reason: unreferenced DAT records would be discarded."}},
+       {blocked("unreferenced DAT=2."), "  FINDINGS: unreferenced-DAT=2"},
+       {kUnreferenced}},
       {"orphan",
        Conf({Root(1), Reply(2, 1), Deleted(Reply(3, 99))}),
-       {"  RESULT: BLOCKED - no write allowed; deleted=1; orphan replies=1.",
-        "  FINDINGS: orphan-replies=1"},
-       {"    Reason: pre-existing orphan thread replies."}},
+       {blocked("orphan replies=1."), "  FINDINGS: orphan-replies=1"},
+       {kOrphan}},
       {"deleted record sharing a live body",
        Conf({Root(1, 2), At(Deleted(Reply(2, 1, 1)), 1)}),
-       {"  RESULT: BLOCKED - no write allowed; deleted=1; DAT overlaps=1.",
-        "  FINDINGS: DAT-overlaps=1"},
-       {"    Reason: overlapping PTR-to-DAT ranges."}},
+       {blocked("DAT overlaps=1."), "  FINDINGS: DAT-overlaps=1"},
+       {kOverlap}},
       {"all three",
        Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Deleted(Reply(3, 99))}, 1),
-       {"  RESULT: BLOCKED - no write allowed; deleted=1; DAT overlaps=2; unreferenced DAT=1; "
-        "orphan replies=1.",
+       {blocked("DAT overlaps=2; unreferenced DAT=1; orphan replies=1."),
         "  FINDINGS: orphan-replies=1 DAT-overlaps=2 unreferenced-DAT=1"},
-       {"    Reason: overlapping PTR-to-DAT ranges.",
-        "    Reason: unreferenced DAT records would be discarded.",
-        "    Reason: pre-existing orphan thread replies."}},
+       {kOverlap, kUnreferenced, kOrphan}},
   };
   for (const Case& c : cases) {
     for (RunMode run : {RunMode::kDry, RunMode::kWrite}) {
@@ -157,25 +161,25 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
   const Case cases[] = {
       {"deleted bodyless record is purged",
        Conf({Root(1), Reply(2, 1), Deleted(Bodyless(Reply(3, 1)))}),
-       {"  RESULT: WOULD PACK/FIX - deleted=1; DANGER fixes=0; reply links cleared=0; PTR/IDX "
-        "3 -> 2; DAT 2 -> 2; reclaim=272 bytes.",
+       {Pack("deleted=1; DANGER fixes=0; reply links cleared=0; PTR/IDX 3 -> 2; DAT 2 -> 2; "
+             "reclaim=272"),
         "  FINDINGS: bodyless=1"}},
       {"live DANGER is fixed in place",
        Conf({Root(1), Reply(2, 1), Danger(3)}),
-       {"  RESULT: WOULD PACK/FIX - deleted=0; DANGER fixes=1; reply links cleared=0; PTR/IDX "
-        "3 -> 3; DAT 3 -> 3; reclaim=0 bytes."}},
+       {Pack("deleted=0; DANGER fixes=1; reply links cleared=0; PTR/IDX 3 -> 3; DAT 3 -> 3; "
+             "reclaim=0")}},
       {"deleted DANGER is purged, not fixed",
        Conf({Root(1), Reply(2, 1), Deleted(Danger(3))}),
-       {"  RESULT: WOULD PACK/FIX - deleted=1; DANGER fixes=0; reply links cleared=0; PTR/IDX "
-        "3 -> 2; DAT 3 -> 2; reclaim=400 bytes."}},
+       {Pack("deleted=1; DANGER fixes=0; reply links cleared=0; PTR/IDX 3 -> 2; DAT 3 -> 2; "
+             "reclaim=400")}},
       {"reply to a deleted parent",
        Conf({Deleted(Root(1)), Reply(2, 1)}),
-       {"  RESULT: WOULD PACK/FIX - deleted=1; DANGER fixes=0; reply links cleared=1; PTR/IDX "
-        "2 -> 1; DAT 2 -> 1; reclaim=400 bytes."}},
+       {Pack("deleted=1; DANGER fixes=0; reply links cleared=1; PTR/IDX 2 -> 1; DAT 2 -> 1; "
+             "reclaim=400")}},
       {"deleted reply to a deleted parent",
        Conf({Deleted(Root(1)), Deleted(Reply(2, 1))}),
-       {"  RESULT: WOULD PACK/FIX - deleted=2; DANGER fixes=0; reply links cleared=0; PTR/IDX "
-        "2 -> 0; DAT 2 -> 0; reclaim=800 bytes."}},
+       {Pack("deleted=2; DANGER fixes=0; reply links cleared=0; PTR/IDX 2 -> 0; DAT 2 -> 0; "
+             "reclaim=800")}},
       {"either CRC convention per field, empty names",
        Conf({mixedCrc,
              With(Reply(2, 1),
