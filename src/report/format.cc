@@ -38,6 +38,12 @@ std::string SignedDecimal(int32_t value) {
   return text;
 }
 
+void AppendIfAny(std::string* line, std::string_view label, uint64_t value) {
+  if (value == 0) return;
+  *line += label;
+  *line += Decimal(value);
+}
+
 std::string Hex32(uint32_t value) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text(8, '0');

@@ -61,12 +61,6 @@ void PrintVerbosePlan(ReportOutput& out, const ConferenceScan& s, bool write) {
   CountLine(out, "    Estimated bytes reclaimed:          ", s.reclaimBytes);
 }
 
-void AppendIfAny(std::string* line, std::string_view label, uint32_t value) {
-  if (value == 0) return;
-  *line += label;
-  *line += Decimal(value);
-}
-
 std::string ConciseResult(const ConferenceScan& s, bool write) {
   std::string line = "  RESULT: ";
   if (s.validationErrors > 0) {

@@ -39,12 +39,6 @@ void AddPlanToTotals(RunTotals* totals, const ConferenceScan& scan) {
 
 namespace {
 
-void AppendIfAny(std::string* line, std::string_view label, uint32_t value) {
-  if (value == 0) return;
-  *line += label;
-  *line += Decimal(value);
-}
-
 const char* Verdict(const RunTotals& t, uint32_t validationErrors, bool write) {
   if (t.conferencesBlocked != 0) return "BLOCKED conference(s) are selected; no write is allowed.";
   if (validationErrors != 0) return "VALIDATION ERROR; no write is allowed.";
