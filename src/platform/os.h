@@ -103,6 +103,12 @@ class Os {
   // Runs `handler` on interrupt, break, console close, log-off or shutdown;
   // the process then ends the way it would have without a handler.
   virtual void InstallControlHandler(ControlHandler handler) = 0;
+  // Hold the control handler back while the caller changes the state it
+  // reads (creating or releasing the lock file): an event in between is
+  // handled once the hold ends, so it never finds that state half-made.
+  // Pairs, not nested. The default does nothing.
+  virtual void HoldControlEvents() {}
+  virtual void ReleaseControlEvents() {}
 
   // --- process entry -----------------------------------------------------
   // The argument vector: entry 0 is the program name as typed; at most 64.

@@ -47,14 +47,20 @@ void FreeClosedHandle() {
   }
 }
 
+// The control handler is held back from taking ownership to the delete: an
+// interrupt in between would end the process with the file still there.
 bool ReleaseOnMainThread() {
+  Os* os = owned.load() != 0 ? lockOs : nullptr;
+  if (os != nullptr) os->HoldControlEvents();
+  bool result = true;
   if (owned.exchange(0) == 0) {
     FreeClosedHandle();
-    return true;
+  } else {
+    result = CloseAndDelete();
+    delete handle;
+    handle = nullptr;
   }
-  const bool result = CloseAndDelete();
-  delete handle;
-  handle = nullptr;
+  if (os != nullptr) os->ReleaseControlEvents();
   return result;
 }
 
@@ -68,8 +74,12 @@ bool AcquireSharedTosserLock(Os& os, const std::string& path) {
     return false;
   }
   std::memcpy(storedPath, path.c_str(), path.size() + 1);
+  // Held from the creation until ownership is recorded: an interrupt in
+  // between would end the process with a lock file that nobody removes.
+  os.HoldControlEvents();
   std::unique_ptr<OsFile> file = os.CreateNew(path);
   if (!file) {
+    os.ReleaseControlEvents();
     ClearStoredPath();
     return false;
   }
@@ -78,6 +88,7 @@ bool AcquireSharedTosserLock(Os& os, const std::string& path) {
   handle = file.release();
   handlerDone.store(false);
   owned.store(1);
+  os.ReleaseControlEvents();
   if (!WriteExact(*handle, kLockFileText, kLockFileSize) || !handle->Flush()) {
     ReleaseOnMainThread();
     return false;

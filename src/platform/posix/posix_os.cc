@@ -299,6 +299,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 }
 
 PosixOs::PosixOs(int argc, char** argv) {
+  sigemptyset(&heldMask_);
   for (int i = 0; i < argc && arguments_.size() < kMaxArgumentCount; ++i) {
     arguments_.emplace_back(argv[i] != nullptr ? argv[i] : "");
   }
@@ -480,6 +481,15 @@ void PosixOs::InstallControlHandler(ControlHandler handler) {
     ::sigaction(signal, &action, nullptr);
   }
 }
+
+void PosixOs::HoldControlEvents() {
+  sigset_t control;
+  sigemptyset(&control);
+  for (int signal : kControlSignals) sigaddset(&control, signal);
+  ::sigprocmask(SIG_BLOCK, &control, &heldMask_);
+}
+
+void PosixOs::ReleaseControlEvents() { ::sigprocmask(SIG_SETMASK, &heldMask_, nullptr); }
 
 std::vector<std::string> PosixOs::CommandLineArguments() { return arguments_; }
 

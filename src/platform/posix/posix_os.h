@@ -3,6 +3,8 @@
 // no sharing modes; the lock relies on O_EXCL alone.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -35,11 +37,16 @@ class PosixOs : public Os {
   bool ConsoleSize(int* rows, int* columns) override;
   bool ReadKeyEvent(KeyEvent* event) override;
   void InstallControlHandler(ControlHandler handler) override;
+  // The control signals are blocked: one that comes meanwhile stays pending
+  // and is delivered when they are unblocked.
+  void HoldControlEvents() override;
+  void ReleaseControlEvents() override;
 
   std::vector<std::string> CommandLineArguments() override;
 
  private:
   std::vector<std::string> arguments_;
+  sigset_t heldMask_;  // the signal mask before HoldControlEvents
 };
 
 // Case-insensitive match of a name against a pattern whose only wildcard is

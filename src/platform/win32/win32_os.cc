@@ -7,6 +7,7 @@
 #undef DeleteFile
 #undef CreateDirectory
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/command_line.h"
@@ -92,10 +93,15 @@ std::unique_ptr<OsFile> OpenFile(const std::string& path, DWORD access, DWORD sh
 }
 
 volatile ControlHandler g_controlHandler = nullptr;
+// Set while the main thread changes what the handler reads.
+std::atomic<bool> g_controlHeld{false};
 
 // Every console event alike; FALSE lets the system's default handling end
-// the process after the handler has run.
+// the process after the handler has run. The handler runs on a thread of its
+// own, so it waits out a hold (a few file calls) by spinning rather than
+// letting the process end in the middle of it.
 BOOL WINAPI ControlTrampoline(DWORD /*event*/) {
+  while (g_controlHeld.load()) YieldProcessor();
   const ControlHandler handler = g_controlHandler;
   if (handler != nullptr) handler();
   return FALSE;
@@ -245,6 +251,10 @@ void Win32Os::InstallControlHandler(ControlHandler handler) {
   g_controlHandler = handler;
   SetConsoleCtrlHandler(ControlTrampoline, TRUE);
 }
+
+void Win32Os::HoldControlEvents() { g_controlHeld.store(true); }
+
+void Win32Os::ReleaseControlEvents() { g_controlHeld.store(false); }
 
 std::vector<std::string> Win32Os::CommandLineArguments() {
   const char* line = GetCommandLineA();

@@ -32,6 +32,10 @@ class Win32Os : public Os {
   bool ConsoleSize(int* rows, int* columns) override;
   bool ReadKeyEvent(KeyEvent* event) override;
   void InstallControlHandler(ControlHandler handler) override;
+  // The console handler, which runs on its own thread, waits for the hold
+  // to end.
+  void HoldControlEvents() override;
+  void ReleaseControlEvents() override;
 
   std::vector<std::string> CommandLineArguments() override;
 };
