@@ -30,60 +30,24 @@ class BackupTest : public WriteTest {
   }
 };
 
-TEST(AppendPaddedNumberTest, PadsToTheWidthAndRespectsThe79CharacterName) {
-  struct Case {
-    uint32_t value;
-    int width;
-    const char* expected;
-  };
-  const Case cases[] = {{5, 2, "05"},
-                        {2026, 4, "2026"},
-                        {123, 2, "123"},
-                        {0, 2, "00"},
-                        {7, 0, "7"},
-                        {4294967295u, 2, "4294967295"},
-                        {42, 20, "000000000000042"}};  // padding stops at 15 digits
-  for (const Case& c : cases) {
-    std::string name = "x";
-    EXPECT_TRUE(AppendPaddedNumber(&name, c.value, c.width));
-    EXPECT_EQ(name, std::string("x") + c.expected);
-  }
-  std::string full(77, 'n');
-  EXPECT_TRUE(AppendPaddedNumber(&full, 1, 2));  // 79 characters: still fits
-  EXPECT_EQ(full.size(), 79u);
-  std::string over(78, 'n');
-  EXPECT_FALSE(AppendPaddedNumber(&over, 1, 2));
-  EXPECT_EQ(over, std::string(78, 'n'));  // left as it was
-}
-
 TEST_F(BackupTest, DirectoryIsNamedAfterTheLocalTimeWithSuffixesWhenTaken) {
   std::string first, second, third;
   ASSERT_TRUE(CreateBackupDirectory(os_, home_, &first));
   ASSERT_TRUE(CreateBackupDirectory(os_, home_, &second));
+  ASSERT_TRUE(Write(Candidate("-02"), "a file with the name counts as taken"));
   ASSERT_TRUE(CreateBackupDirectory(os_, home_, &third));
   EXPECT_EQ(first, Candidate(""));
   EXPECT_EQ(second, Candidate("-01"));
-  EXPECT_EQ(third, Candidate("-02"));
+  EXPECT_EQ(third, Candidate("-03"));
   for (const std::string* dir : {&first, &second, &third}) {
     EXPECT_EQ(Kind(*dir), PathKind::kDirectory);
   }
+  EXPECT_EQ(Read(Candidate("-02")), "a file with the name counts as taken");
   EXPECT_EQ(os_.stdoutText(), "");
-}
 
-TEST_F(BackupTest, SingleDigitFieldsAreZeroPadded) {
   os_.SetNow({987, 1, 2, 3, 4, 5});
-  std::string dir;
-  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
-  EXPECT_EQ(dir, test::JoinExpected(Root(), "TWTRIM32-09870102-030405"));
-}
-
-TEST_F(BackupTest, FileWithTheNameCountsAsTaken) {
-  ASSERT_TRUE(real_->CreateDirectory(Root()));
-  ASSERT_TRUE(Write(Candidate(""), "not a directory"));
-  std::string dir;
-  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
-  EXPECT_EQ(dir, Candidate("-01"));
-  EXPECT_EQ(Read(Candidate("")), "not a directory");
+  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &first));
+  EXPECT_EQ(first, test::JoinExpected(Root(), "TWTRIM32-09870102-030405"));
 }
 
 TEST_F(BackupTest, AllHundredNamesTakenFailsWithoutCreatingAnything) {
@@ -107,33 +71,17 @@ TEST_F(BackupTest, RootThatIsAFileFailsTheBackup) {
   EXPECT_EQ(Read(Root()), "in the way");
 }
 
-TEST_F(BackupTest, BackupFileCopiesUnderTheBaseNameAndReportsOnlyWhenVerbose) {
-  const std::string source = MessageDir() + "/TWOUTBOUND.SEQ";
-  ASSERT_TRUE(Write(source, "sequence 17\r\n"));
-  std::string dir;
-  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
-  for (bool verbose : {false, true}) {
-    SCOPED_TRACE(verbose ? "verbose" : "concise");
-    out_.SetVerbose(verbose);
-    os_.ClearStdout();
-    std::string copy;
-    ASSERT_TRUE(BackupFile(os_, out_, source, dir, &copy, true));
-    EXPECT_EQ(copy, test::JoinExpected(dir, "TWOUTBOUND.SEQ"));
-    EXPECT_EQ(Read(copy), "sequence 17\r\n");
-    const test::Lines expected = {"  Backed up: " + source + " -> " + copy};
-    EXPECT_EQ(Report(), verbose ? expected : test::Lines{});
-  }
-}
-
-// The base name is what follows the last separator of either kind.
-TEST_F(BackupTest, BaseNameIsTakenAfterEitherSeparator) {
-  ASSERT_TRUE(Write(MessageDir() + "/TWMSG05.LMR", "lmr"));
+// The copy takes the base name after the last separator of either kind.
+TEST_F(BackupTest, BackupFileCopiesUnderTheBaseName) {
+  const std::string source = home_ + "/MESSAGE\\TWOUTBOUND.SEQ";
+  ASSERT_TRUE(Write(MessageDir() + "/TWOUTBOUND.SEQ", "sequence 17\r\n"));
   std::string dir;
   ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
   std::string copy;
-  ASSERT_TRUE(BackupFile(os_, out_, home_ + "/MESSAGE\\TWMSG05.LMR", dir, &copy, true));
-  EXPECT_EQ(copy, test::JoinExpected(dir, "TWMSG05.LMR"));
-  EXPECT_EQ(Read(dir + "/TWMSG05.LMR"), "lmr");
+  ASSERT_TRUE(BackupFile(os_, out_, source, dir, &copy, true));
+  EXPECT_EQ(copy, test::JoinExpected(dir, "TWOUTBOUND.SEQ"));
+  EXPECT_EQ(Read(dir + "/TWOUTBOUND.SEQ"), "sequence 17\r\n");
+  EXPECT_EQ(os_.stdoutText(), "") << "concise mode prints nothing";
 }
 
 TEST_F(BackupTest, MissingOrDirectorySourceFailsOnlyWhenRequired) {
@@ -149,6 +97,13 @@ TEST_F(BackupTest, MissingOrDirectorySourceFailsOnlyWhenRequired) {
     EXPECT_FALSE(BackupFile(os_, out_, source, dir, nullptr, true));
   }
   EXPECT_EQ(os_.calls(OsCall::kCreateExclusive), 0u);
+
+  board::ConferenceBuilder b;
+  b.Add(board::Deleted(board::Root(1, 1)));
+  ConferencePlan plan = PlanFor(5, b.files());
+  ASSERT_TRUE(real_->DeleteFile(plan.liveDatPath));
+  EXPECT_FALSE(BackupConference(os_, out_, &plan, MessageDir(), dir));
+  EXPECT_EQ(plan.backupDatPath, "");
 }
 
 TEST_F(BackupTest, ConferenceBacksUpItsThreeFilesAndCompanionsWhenPresent) {
@@ -178,25 +133,6 @@ TEST_F(BackupTest, ConferenceBacksUpItsThreeFilesAndCompanionsWhenPresent) {
       EXPECT_EQ(Read(dir + "/TWMSG05.SIG"), "signature");
     }
   }
-}
-
-TEST_F(BackupTest, ConferenceWhoseDatVanishedFails) {
-  board::ConferenceBuilder b;
-  b.Add(board::Deleted(board::Root(1, 1)));
-  ConferencePlan plan = PlanFor(5, b.files());
-  ASSERT_TRUE(real_->DeleteFile(plan.liveDatPath));
-  std::string dir;
-  ASSERT_TRUE(CreateBackupDirectory(os_, home_, &dir));
-  EXPECT_FALSE(BackupConference(os_, out_, &plan, MessageDir(), dir));
-  EXPECT_EQ(plan.backupDatPath, "");
-}
-
-TEST_F(BackupTest, CopyOfSeveralBuffersIsByteIdentical) {
-  std::string bytes;
-  for (int i = 0; i < 100000; ++i) bytes.push_back(static_cast<char>(i * 31 + i / 256));
-  ASSERT_TRUE(Write(dir_.Path("source"), bytes));
-  ASSERT_TRUE(CopyFileVerified(os_, dir_.Path("source"), dir_.Path("copy")));
-  EXPECT_EQ(Read(dir_.Path("copy")), bytes);
 }
 
 // A source rewritten between two of its reads: the copy holds a mixture of
@@ -231,15 +167,20 @@ TEST_F(BackupTest, FailedCopyStepLeavesNothingAtTheDestination) {
       {"fingerprint copy", OsCall::kOpenSharedRead, "copy", FaultEffect::kFail},
   };
   const std::string source = dir_.Path("source"), copy = dir_.Path("copy");
-  ASSERT_TRUE(Write(source, std::string(40000, 'q')));
+  std::string bytes;
+  for (int i = 0; i < 100000; ++i) bytes.push_back(static_cast<char>(i * 31 + i / 256));
+  ASSERT_TRUE(Write(source, bytes));
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.name);
     os_.ClearFaults();
     os_.AddFault({{fault.kind, fault.path, 1}, fault.effect, false});
     EXPECT_FALSE(CopyFileVerified(os_, source, copy));
     EXPECT_EQ(Kind(copy), PathKind::kMissing);
-    EXPECT_EQ(Read(source), std::string(40000, 'q'));
+    EXPECT_EQ(Read(source), bytes);
   }
+  os_.ClearFaults();
+  ASSERT_TRUE(CopyFileVerified(os_, source, copy));
+  EXPECT_EQ(Read(copy), bytes) << "several buffers copied byte for byte";
 }
 
 }  // namespace

@@ -50,17 +50,15 @@ inline std::string Blocks(const std::vector<uint32_t>& indices) {
   return dat;
 }
 
-inline std::string PtrImage(const std::vector<PtrRecord>& records) {
+// The file image of PTR or IDX records.
+template <typename Record>
+std::string RecordImage(const std::vector<Record>& records) {
   std::string bytes;
-  for (const PtrRecord& r : records) bytes.append(r.bytes.begin(), r.bytes.end());
+  for (const Record& r : records) bytes.append(r.bytes.begin(), r.bytes.end());
   return bytes;
 }
-
-inline std::string IdxImage(const std::vector<IdxRecord>& records) {
-  std::string bytes;
-  for (const IdxRecord& r : records) bytes.append(r.bytes.begin(), r.bytes.end());
-  return bytes;
-}
+inline std::string Image(const std::vector<PtrRecord>& r) { return RecordImage(r); }
+inline std::string Image(const std::vector<IdxRecord>& r) { return RecordImage(r); }
 
 class WriteTest : public ::testing::Test {
  protected:
