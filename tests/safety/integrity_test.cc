@@ -103,12 +103,6 @@ TEST_F(IntegrityTest, SnapshotStopsAtTheFirstMissingOrUnreadableFile) {
   const std::vector<Case> cases = {
       {"TWMCONF.DAT deleted after the list was built", [&] { std::filesystem::remove(Config()); },
        missing + Config()},
-      {"IDX replaced by a directory",
-       [&] {
-         std::filesystem::remove(Joined(Conf(2, "IDX")));
-         std::filesystem::create_directory(Joined(Conf(2, "IDX")));
-       },
-       missing + Joined(Conf(2, "IDX"))},
       {"DAT grows while it is fingerprinted",
        [&] {
          os_.AddHook({OsCall::kRead, "TWMSG02.DAT", 1},
@@ -139,10 +133,6 @@ TEST_F(IntegrityTest, SameBytesRewrittenVerifiesUnchanged) {
   WriteConference(2);
   EXPECT_TRUE(VerifyIntegritySnapshot(os_, out_, list_));
   EXPECT_EQ(os_.stdoutText(), "") << "concise mode prints nothing on a pass";
-
-  out_.SetVerbose(true);
-  EXPECT_TRUE(VerifyIntegritySnapshot(os_, out_, list_));
-  EXPECT_EQ(Lines(), test::Lines{"Integrity verification: PASS - selected files were unchanged"});
 }
 
 TEST_F(IntegrityTest, EveryChangedFileIsReportedInListOrder) {
