@@ -77,6 +77,7 @@ TEST_F(OptionsTest, EverySwitchOfTheTableInBothSpellingsAndAnyCase) {
   constexpr auto kRun = CommandOutcome::kRun;
   constexpr auto kHelp = CommandOutcome::kHelp;
   constexpr auto kVersion = CommandOutcome::kVersion;
+  const std::string p511(511, 'p');  // the longest path value that fits
   const SwitchCase cases[] = {
       {{"/?"}, kHelp, "help"},
       {{"-?"}, kHelp, "help"},
@@ -105,6 +106,11 @@ TEST_F(OptionsTest, EverySwitchOfTheTableInBothSpellingsAndAnyCase) {
       // /LOG= and /NOLOG override each other in argument order.
       {{"/ALL", "/DRYRUN", "/NOLOG", "/LOG=r.TXT"}, kRun, "dryrun all log=r.TXT"},
       {{"/ALL", "/DRYRUN", "/LOG=r.TXT", "/NOLOG"}, kRun, "dryrun all nolog log=r.TXT"},
+      {{"/CONF007", "/DRYRUN"}, kRun, "dryrun conf=7..7"},
+      {{"/conf1..06", "/DRYRUN"}, kRun, "dryrun conf=1..6"},
+      {{"/ALL", "/DRYRUN", "/HOME=" + p511, "/MSGDIR=" + p511, "/LOG=" + p511},
+       kRun,
+       "dryrun all home=" + p511 + " msgdir=" + p511 + " log=" + p511},
       // Repeated flags simply stay set.
       {{"/ALL", "/DRYRUN", "/DRYRUN", "/V", "/V"}, kRun, "verbose dryrun all"},
   };
@@ -124,53 +130,42 @@ struct UsageCase {
 };
 
 TEST_F(OptionsTest, UsageErrorsPrintTheirExactTextAndTrailer) {
-  const std::string unsupportedHelp = "Use /? or /HELP for the complete command list.\r\n";
-  const std::string longValue(512, 'p');
-  const UsageCase cases[] = {
-      {{}, std::string("ERROR: /ALL, /CONF# or /CONF#..# is required.\r\n") + kTrailer},
-      {{"/NOBACKUP"},
-       std::string("ERROR: /NOBACKUP is disabled; write mode always creates and verifies a "
-                   "backup.\r\n") +
-           kTrailer},
-      {{"-nobackup", "/ALL", "/DRYRUN"},
-       std::string("ERROR: /NOBACKUP is disabled; write mode always creates and verifies a "
-                   "backup.\r\n") +
-           kTrailer},
-      {{"/ALL", "/CONF3"},
-       std::string("ERROR: specify only one conference selector.\r\n") + kTrailer},
-      {{"/CONF3", "/CONF4"},
-       std::string("ERROR: specify only one conference selector.\r\n") + kTrailer},
-      {{"/ALL", "/ALL"},
-       std::string("ERROR: specify only one conference selector.\r\n") + kTrailer},
-      // A second selector is refused before its value is even looked at.
-      {{"/CONF3", "/CONFx"},
-       std::string("ERROR: specify only one conference selector.\r\n") + kTrailer},
-      {{"/CONFx"}, std::string("ERROR: invalid /CONF selector: /CONFx\r\n") + kTrailer},
-      {{"-conf5..3"}, std::string("ERROR: invalid /CONF selector: -conf5..3\r\n") + kTrailer},
-      {{"/HOME=" + longValue}, std::string("ERROR: /HOME path too long.\r\n") + kTrailer},
-      {{"/MSGDIR=" + longValue}, std::string("ERROR: /MSGDIR path too long.\r\n") + kTrailer},
-      {{"/LOG=" + longValue}, std::string("ERROR: /LOG path too long.\r\n") + kTrailer},
-      {{"/LOG="}, std::string("ERROR: /LOG requires a filename.\r\n") + kTrailer},
-      {{"/OLD"}, "ERROR: unsupported switch: /OLD\r\n" + unsupportedHelp + kTrailer},
-      {{"/SIZE"}, "ERROR: unsupported switch: /SIZE\r\n" + unsupportedHelp + kTrailer},
-      {{"/POT"}, "ERROR: unsupported switch: /POT\r\n" + unsupportedHelp + kTrailer},
-      {{"/POU"}, "ERROR: unsupported switch: /POU\r\n" + unsupportedHelp + kTrailer},
-      {{"/PRM"}, "ERROR: unsupported switch: /PRM\r\n" + unsupportedHelp + kTrailer},
-      {{"ALL"}, "ERROR: unsupported switch: ALL\r\n" + unsupportedHelp + kTrailer},
-      {{""}, "ERROR: unsupported switch: \r\n" + unsupportedHelp + kTrailer},
-      {{"/"}, "ERROR: unsupported switch: /\r\n" + unsupportedHelp + kTrailer},
-      {{"/VERBOSEX"}, "ERROR: unsupported switch: /VERBOSEX\r\n" + unsupportedHelp + kTrailer},
-      {{"/LOG"}, "ERROR: unsupported switch: /LOG\r\n" + unsupportedHelp + kTrailer},
-      {{"/NOLOG=x"}, "ERROR: unsupported switch: /NOLOG=x\r\n" + unsupportedHelp + kTrailer},
-      {{"+ALL"}, "ERROR: unsupported switch: +ALL\r\n" + unsupportedHelp + kTrailer},
-      // Parsing stops at the first error: the later /NOBACKUP is never reached.
-      {{"/XYZ", "/NOBACKUP"}, "ERROR: unsupported switch: /XYZ\r\n" + unsupportedHelp + kTrailer},
-      // Help does not hide a parsing error.
-      {{"/HELP", "/NOBACKUP"},
-       std::string("ERROR: /NOBACKUP is disabled; write mode always creates and verifies a "
-                   "backup.\r\n") +
-           kTrailer},
+  const auto usage = [](const std::string& text) { return "ERROR: " + text + "\r\n" + kTrailer; };
+  const auto unsupported = [&usage](const std::string& name) {
+    return usage("unsupported switch: " + name +
+                 "\r\nUse /? or /HELP for the complete command list.");
   };
+  const std::string noBackup =
+      usage("/NOBACKUP is disabled; write mode always creates and verifies a backup.");
+  const std::string oneSelector = usage("specify only one conference selector.");
+  const std::string longValue(512, 'p');
+  std::vector<UsageCase> cases = {
+      {{}, usage("/ALL, /CONF# or /CONF#..# is required.")},
+      {{"/NOBACKUP"}, noBackup},
+      {{"-nobackup", "/ALL", "/DRYRUN"}, noBackup},
+      {{"/ALL", "/CONF3"}, oneSelector},
+      {{"/CONF3", "/CONF4"}, oneSelector},
+      {{"/ALL", "/ALL"}, oneSelector},
+      // A second selector is refused before its value is even looked at.
+      {{"/CONF3", "/CONFx"}, oneSelector},
+      {{"/HOME=" + longValue}, usage("/HOME path too long.")},
+      {{"/MSGDIR=" + longValue}, usage("/MSGDIR path too long.")},
+      {{"/LOG=" + longValue}, usage("/LOG path too long.")},
+      {{"/LOG="}, usage("/LOG requires a filename.")},
+      // Parsing stops at the first error: the later /NOBACKUP is never reached.
+      {{"/XYZ", "/NOBACKUP"}, unsupported("/XYZ")},
+      // Help does not hide a parsing error.
+      {{"/HELP", "/NOBACKUP"}, noBackup},
+  };
+  for (const char* name : {"/OLD", "/SIZE", "/POT", "/POU", "/PRM", "ALL", "", "/", "/VERBOSEX",
+                           "/LOG", "/NOLOG=x", "+ALL"}) {
+    cases.push_back({{name}, unsupported(name)});
+  }
+  // The whole argument is echoed, whatever is wrong with the number.
+  for (const char* name : {"/CONFx", "-conf5..3", "/CONF0", "/CONF1000", "/CONF5..", "/CONF5...6",
+                           "/CONF", "/CONF99999999999", "/CONF4294967297", "/Conf12a", "/CONFIG"}) {
+    cases.push_back({{name, "/DRYRUN"}, usage("invalid /CONF selector: " + std::string(name))});
+  }
   for (const UsageCase& c : cases) {
     const Parsed parsed = Parse(c.switches);
     EXPECT_EQ(parsed.outcome, CommandOutcome::kUsageError) << ::testing::PrintToString(c.switches);
@@ -179,73 +174,27 @@ TEST_F(OptionsTest, UsageErrorsPrintTheirExactTextAndTrailer) {
   EXPECT_EQ(os_.calls(), 0u);
 }
 
-TEST_F(OptionsTest, PathValuesOfExactly511CharactersFit) {
-  const std::string value(511, 'p');
-  const Parsed parsed =
-      Parse({"/ALL", "/DRYRUN", "/HOME=" + value, "/MSGDIR=" + value, "/LOG=" + value});
-  EXPECT_EQ(parsed.outcome, CommandOutcome::kRun);
-  EXPECT_EQ(parsed.options.homeDir, value);
-  EXPECT_EQ(parsed.options.messageDir, value);
-  EXPECT_EQ(parsed.options.logPath, value);
-}
-
 TEST(ConferenceSelectorTest, LimitsOfTheSelector) {
   const struct {
     const char* value;
-    bool valid;
     uint32_t first, last;
-  } cases[] = {
-      {"1", true, 1, 1},
-      {"999", true, 999, 999},
-      {"007", true, 7, 7},
-      {"1..06", true, 1, 6},
-      {"5..5", true, 5, 5},
-      {"1..999", true, 1, 999},
-      {"0001..0999", true, 1, 999},
-      {"0", false, 0, 0},
-      {"000", false, 0, 0},
-      {"1000", false, 0, 0},
-      {"5..3", false, 0, 0},
-      {"5..", false, 0, 0},
-      {"5...6", false, 0, 0},
-      {"5..6..7", false, 0, 0},
-      {"5..6x", false, 0, 0},
-      {"5.6", false, 0, 0},
-      {"1..1000", false, 0, 0},
-      {"x", false, 0, 0},
-      {"", false, 0, 0},
-      {"..5", false, 0, 0},
-      {" 5", false, 0, 0},
-      {"+5", false, 0, 0},
-      {"99999999999", false, 0, 0},
-      {"4294967295", false, 0, 0},
-      {"4294967296", false, 0, 0},
-      // These would wrap round to 1 and 5 in 32 bits without the overflow check.
-      {"4294967297", false, 0, 0},
-      {"4294967301", false, 0, 0},
-      {"1..4294967301", false, 0, 0},
-  };
-  for (const auto& c : cases) {
+  } valid[] = {{"1", 1, 1},    {"999", 999, 999},  {"007", 7, 7},         {"1..06", 1, 6},
+               {"5..5", 5, 5}, {"1..999", 1, 999}, {"0001..0999", 1, 999}};
+  for (const auto& c : valid) {
     uint32_t first = 0, last = 0;
-    EXPECT_EQ(ParseConferenceSelector(c.value, &first, &last), c.valid) << c.value;
-    if (c.valid) {
-      EXPECT_EQ(first, c.first) << c.value;
-      EXPECT_EQ(last, c.last) << c.value;
-    }
+    EXPECT_TRUE(ParseConferenceSelector(c.value, &first, &last)) << c.value;
+    EXPECT_EQ(first, c.first) << c.value;
+    EXPECT_EQ(last, c.last) << c.value;
   }
-}
-
-TEST_F(OptionsTest, InvalidSelectorsAreReportedWithTheWholeArgument) {
-  for (const char* argument :
-       {"/CONF0", "/CONF1000", "/CONF5..3", "/CONF5..", "/CONF5...6", "/CONFx", "/CONF",
-        "/CONF99999999999", "/CONF4294967296", "/CONF4294967297", "/Conf12a", "/CONFIG"}) {
-    const Parsed parsed = Parse({argument, "/DRYRUN"});
-    EXPECT_EQ(parsed.outcome, CommandOutcome::kUsageError) << argument;
-    EXPECT_EQ(parsed.output,
-              "ERROR: invalid /CONF selector: " + std::string(argument) + "\r\n" + kTrailer);
+  // The last three would wrap round to 1 and 5 in 32 bits without the overflow check.
+  for (const char* value :
+       {"0",          "000",        "1000",         "5..3",        "5..",        "5...6",
+        "5..6..7",    "5..6x",      "5.6",          "1..1000",     "x",          "",
+        "..5",        " 5",         "+5",           "99999999999", "4294967295", "4294967296",
+        "4294967297", "4294967301", "1..4294967301"}) {
+    uint32_t first = 0, last = 0;
+    EXPECT_FALSE(ParseConferenceSelector(value, &first, &last)) << value;
   }
-  EXPECT_EQ(Describe(Parse({"/CONF007", "/DRYRUN"}).options), "dryrun conf=7..7");
-  EXPECT_EQ(Describe(Parse({"/conf1..06", "/DRYRUN"}).options), "dryrun conf=1..6");
 }
 
 TEST_F(OptionsTest, CombinationChecksApplyInOrder) {
@@ -412,51 +361,45 @@ TEST_F(ResolvePathsTest, UnopenableLogIsRefusedWithItsHint) {
   EXPECT_FALSE(dir_.Exists("missing"));
 }
 
-TEST_F(OptionsTest, PathLengthErrorsAndTheirTrailers) {
-  const auto resolve = [this](const std::string& home, const Args& switches) {
-    RunOptions options;
-    options.homeDir = home;
-    Args arguments = {"TWTRIM32", "/ALL", "/DRYRUN"};
-    arguments.insert(arguments.end(), switches.begin(), switches.end());
-    os_.ClearStdout();
-    EXPECT_EQ(ParseCommandLine(out_, arguments, &options), CommandOutcome::kRun);
-    EXPECT_FALSE(ResolvePaths(out_, &options));
-    return os_.stdoutText();
-  };
-  // "MESSAGE" needs 8 more characters, the default report 20, the marker 21.
-  EXPECT_EQ(resolve(std::string(504, 'h'), {}),
-            std::string("ERROR: message-directory path is too long.\r\n") + kTrailer);
-  EXPECT_EQ(resolve(std::string(492, 'h'), {}),
-            std::string("ERROR: default log path is too long.\r\n") + kTrailer);
-  EXPECT_EQ(resolve(std::string(492, 'h'), {"/LOG=" + std::string(19, 'r') + ".TXT"}),
-            std::string("ERROR: resolved log path is too long.\r\n") + kTrailer);
-  // Control-file paths come after the report path and carry no trailer.
-  EXPECT_EQ(resolve(std::string(491, 'h'), {}),
-            "ERROR: Tarnwick control-file path is too long.\r\n");
-  EXPECT_EQ(resolve(std::string(492, 'h'), {"/NOLOG"}),
-            "ERROR: Tarnwick control-file path is too long.\r\n");
-  EXPECT_EQ(resolve("C:\\TW", {"/MSGDIR=" + std::string(501, 'm')}),
-            "ERROR: Tarnwick control-file path is too long.\r\n");
-  EXPECT_EQ(os_.calls(), 0u);
-}
-
-TEST_F(OptionsTest, ReportInsideADrivePathMessageDirectoryIsRefusedBeforeOpening) {
-  const auto resolve = [this](const Args& switches) {
-    RunOptions options;
-    options.homeDir = "C:\\TW";
-    Args arguments = {"TWTRIM32", "/ALL", "/DRYRUN"};
-    arguments.insert(arguments.end(), switches.begin(), switches.end());
-    os_.ClearStdout();
-    EXPECT_EQ(ParseCommandLine(out_, arguments, &options), CommandOutcome::kRun);
-    EXPECT_FALSE(ResolvePaths(out_, &options));
-    return os_.stdoutText();
-  };
+// Checks made on the text of the paths alone, before anything is opened.
+TEST_F(OptionsTest, PathLengthAndDrivePathErrors) {
   const std::string inside = "ERROR: /LOG may not be created inside the MESSAGE directory.\r\n";
-  EXPECT_EQ(resolve({"/LOG=C:\\TW\\MESSAGE\\r.txt"}), inside);
-  EXPECT_EQ(resolve({"/MSGDIR=D:\\Board\\Msgs\\", "/LOG=d:/board/msgs/x.TXT"}), inside);
-  EXPECT_EQ(resolve({"/MSGDIR=C:\\TW\\MSG.TXT", "/LOG=c:/tw/msg.txt/"}),
-            "ERROR: /LOG must use a .TXT filename.\r\n");
-  EXPECT_EQ(resolve({"/MSGDIR=C:\\TW\\MSG.TXT", "/LOG=c:/tw/msg.txt"}), inside);
+  const std::string controlFile = "ERROR: Tarnwick control-file path is too long.\r\n";
+  const std::string h492(492, 'h');
+  const struct {
+    std::string home;
+    Args switches;
+    std::string output;
+  } cases[] = {
+      // "MESSAGE" needs 8 more characters, the default report 20, the marker 21.
+      {std::string(504, 'h'),
+       {},
+       "ERROR: message-directory path is too long.\r\n" + std::string(kTrailer)},
+      {h492, {}, "ERROR: default log path is too long.\r\n" + std::string(kTrailer)},
+      {h492,
+       {"/LOG=" + std::string(19, 'r') + ".TXT"},
+       "ERROR: resolved log path is too long.\r\n" + std::string(kTrailer)},
+      // Control-file paths come after the report path and carry no trailer.
+      {std::string(491, 'h'), {}, controlFile},
+      {h492, {"/NOLOG"}, controlFile},
+      {"C:\\TW", {"/MSGDIR=" + std::string(501, 'm')}, controlFile},
+      {"C:\\TW", {"/LOG=C:\\TW\\MESSAGE\\r.txt"}, inside},
+      {"C:\\TW", {"/MSGDIR=D:\\Board\\Msgs\\", "/LOG=d:/board/msgs/x.TXT"}, inside},
+      {"C:\\TW",
+       {"/MSGDIR=C:\\TW\\MSG.TXT", "/LOG=c:/tw/msg.txt/"},
+       "ERROR: /LOG must use a .TXT filename.\r\n"},
+      {"C:\\TW", {"/MSGDIR=C:\\TW\\MSG.TXT", "/LOG=c:/tw/msg.txt"}, inside},
+  };
+  for (const auto& c : cases) {
+    RunOptions options;
+    options.homeDir = c.home;
+    Args arguments = {"TWTRIM32", "/ALL", "/DRYRUN"};
+    arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
+    os_.ClearStdout();
+    EXPECT_EQ(ParseCommandLine(out_, arguments, &options), CommandOutcome::kRun);
+    EXPECT_FALSE(ResolvePaths(out_, &options));
+    EXPECT_EQ(os_.stdoutText(), c.output) << ::testing::PrintToString(c.switches);
+  }
   EXPECT_EQ(os_.calls(), 0u);
 }
 

@@ -11,7 +11,7 @@
 
 #include "app/help.h"
 #include "board/board_builder.h"
-#include "support/report_lines.h"
+#include "support/app_harness.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -22,105 +22,55 @@
 namespace twtrim::test {
 namespace {
 
-using board::ConferenceBuilder;
-using board::ConferenceFiles;
-using board::MessageSpec;
+using board::Bodyless;
+using board::Deleted;
+using board::Reply;
+using board::Root;
 
 constexpr char kTime[] = "<time>";
 const std::string kRule(60, '=');
 
-ConferenceFiles Make(const std::vector<MessageSpec>& specs) {
-  ConferenceBuilder builder;
-  for (const MessageSpec& spec : specs) builder.Add(spec);
-  return builder.files();
+// The real program run on the harness's board: the switches, then /HOME=.
+ProcessResult RunReal(const AppHarness& h, const std::vector<std::string>& switches) {
+  const std::vector<std::string> arguments = h.Arguments(switches);
+  return RunProcess(TwtrimBinary(), {arguments.begin() + 1, arguments.end()}, h.home());
 }
 
-Lines Concat(std::initializer_list<Lines> parts) {
-  Lines all;
-  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
+// The report header the program echoes for these switches, time masked.
+Lines HeaderFor(const AppHarness& h, const std::vector<std::string>& switches) {
+  std::vector<std::string> arguments = h.Arguments(switches);
+  arguments[0] = TwtrimBinary();
+  return Header(kTime, arguments);
 }
 
-// A board in a scratch directory, and the paths as the program shows them.
-class Board {
- public:
-  explicit Board(const std::vector<std::string>& names) : home_(dir_.Path("BBS")) {
-    board::Board created;
-    EXPECT_TRUE(board::CreateBoard(home_, names, &created));
-  }
-  const std::string& home() const { return home_; }
-  std::string Path(std::string_view relative) const { return home_ + "/" + std::string(relative); }
-  std::string MessageDir() const { return Path("MESSAGE"); }
-  std::string Shown(std::string_view name) const { return JoinExpected(home_, name); }
-  std::string ShownMessage(std::string_view name) const {
-    return JoinExpected(JoinExpected(home_, "MESSAGE"), name);
-  }
-  void Add(uint32_t conference, const ConferenceFiles& files) {
-    EXPECT_TRUE(board::WriteConference(MessageDir(), conference, files));
-  }
-  std::string Read(std::string_view relative) const {
-    std::string bytes;
-    return ReadWholeFile(Path(relative), &bytes) ? bytes : std::string("<missing>");
-  }
-  bool Exists(std::string_view relative) const {
-    return dir_.Exists("BBS/" + std::string(relative));
-  }
-
-  // The switches followed by /HOME= of this board.
-  std::vector<std::string> Args(std::vector<std::string> switches) const {
-    switches.push_back("/HOME=" + home_);
-    return switches;
-  }
-  ProcessResult Run(const std::vector<std::string>& switches) const {
-    return RunProcess(TwtrimBinary(), Args(switches), dir_.path());
-  }
-  // The report header the program echoes for these switches, time masked.
-  Lines HeaderFor(const std::vector<std::string>& switches) const {
-    std::vector<std::string> all = {TwtrimBinary()};
-    const std::vector<std::string> rest = Args(switches);
-    all.insert(all.end(), rest.begin(), rest.end());
-    return Header(kTime, all);
-  }
-
-  Lines RunHeader(std::string_view selected, std::string_view detail) const {
-    return {kRule,
-            "TWTRIM32 0.6.0-beta1 - Safeguarded Tarnwick Message Packer",
-            "MODE: /DRYRUN PACKING PREVIEW - message-base files opened READ ONLY",
-            kRule,
-            Labelled("Home:", home_),
-            Labelled("Message directory:", JoinExpected(home_, "MESSAGE")),
-            Labelled("Conference config:", Shown("TWMCONF.DAT") + " (4 records)"),
-            Labelled("Caller status:", JoinExpected(Shown("WORK"), "TWWHOSON.DAT")),
-            Labelled("Shared tosser lock:", ShownMessage("VIZIZE.BSY") + " (owned by TWTRIM32)"),
-            Labelled("Selected:", selected),
-            Labelled("Log file:", Shown("TWTRIM32_REPORT.TXT")),
-            Labelled("Report detail:", detail)};
-  }
-
- private:
-  TempDir dir_;
-  std::string home_;
-};
-
-MessageSpec At(MessageSpec spec, uint16_t where) {
-  spec.where = where;
-  return spec;
+Lines RunHeader(const AppHarness& h, std::string_view detail) {
+  return {kRule,
+          "TWTRIM32 0.6.0-beta1 - Safeguarded Tarnwick Message Packer",
+          "MODE: /DRYRUN PACKING PREVIEW - message-base files opened READ ONLY",
+          kRule,
+          Labelled("Home:", h.home()),
+          Labelled("Message directory:", h.ShownMessageDir()),
+          Labelled("Conference config:", h.ShownHome("TWMCONF.DAT") + " (4 records)"),
+          Labelled("Caller status:", JoinExpected(h.ShownHome("WORK"), "TWWHOSON.DAT")),
+          Labelled("Shared tosser lock:", h.ShownMessage("VIZIZE.BSY") + " (owned by TWTRIM32)"),
+          Labelled("Selected:", "CONF1..CONF4"),
+          Labelled("Log file:", h.ShownHome("TWTRIM32_REPORT.TXT")),
+          Labelled("Report detail:", detail)};
 }
 
 // Four conferences, one of each verdict, and a leftover backup folder.
-void MakeMixedBoard(Board& b) {
-  b.Add(1, Make({board::Root(1, 1), board::Reply(2, 1, 1)}));
-  b.Add(2, Make({board::Root(1, 2), board::Deleted(board::Reply(2, 1, 3)), board::Reply(3, 2, 1),
-                 board::Bodyless(board::Reply(4, 1)), board::Danger(5, 1)}));
-  b.Add(3, Make({board::Root(1, 1), At(board::Reply(2, 1, 1), 0),
-                 board::Deleted(board::Reply(3, 1, 1))}));
-  MessageSpec wrongCrc = board::Reply(2, 1, 1);
-  wrongCrc.wrongFromCrc = true;
-  b.Add(4, Make({board::Root(1, 1), wrongCrc}));
-  EXPECT_TRUE(board::MakeDirectories(b.Path("MESSAGE/VUVERUDODIV-BAK-OLD")));
-}
-
-const std::vector<std::string> kMixedNames = {"General", "Pack", "Blocked", "Broken"};
+struct MixedBoard : AppHarness {
+  MixedBoard() : AppHarness({"General", "Pack", "Blocked", "Broken"}) {
+    EXPECT_TRUE(AddConference(1, MakeConference({Root(1, 1), Reply(2, 1, 1)})));
+    EXPECT_TRUE(
+        AddConference(2, MakeConference({Root(1, 2), Deleted(Reply(2, 1, 3)), Reply(3, 2, 1),
+                                         Bodyless(Reply(4, 1)), board::Danger(5, 1)})));
+    EXPECT_TRUE(AddConference(
+        3, MakeConference({Root(1, 1), SpecAt(Reply(2, 1, 1), 0), Deleted(Reply(3, 1, 1))})));
+    EXPECT_TRUE(AddConference(4, MakeConference({Root(1, 1), SpecWrongCrc(Reply(2, 1, 1))})));
+    EXPECT_TRUE(board::MakeDirectories(MessagePath("VUVERUDODIV-BAK-OLD")));
+  }
+};
 
 Lines Checkpoint(const std::string& label) {
   return {"Caller-status format [" + label +
@@ -152,18 +102,17 @@ Lines Counts(std::initializer_list<int> values) {
 }
 
 TEST(EndToEnd, ConciseDryRunOfAMixedBoard) {
-  Board b(kMixedNames);
-  MakeMixedBoard(b);
+  MixedBoard b;
   const std::vector<std::string> switches = {"/ALL", "/DRYRUN"};
-  const ProcessResult run = b.Run(switches);
+  const ProcessResult run = RunReal(b, switches);
   ASSERT_TRUE(run.started) << TwtrimBinary();
   bool crlf = false;
   const Lines lines = MaskTimes(ReportLines(run.stdoutBytes, &crlf));
 
-  const Lines expected = Concat(
-      {b.HeaderFor(switches),
+  const Lines expected = JoinLines(
+      {HeaderFor(b, switches),
        {"Shared VIZIZE.BSY lock: ACQUIRED - VIZize32 is blocked for this run."},
-       b.RunHeader("CONF1..CONF4", "STANDARD (concise)"),
+       RunHeader(b, "STANDARD (concise)"),
        {"",
         "====================== SAFETY ==============================",
         "Safety preflight:      PASS",
@@ -207,23 +156,22 @@ TEST(EndToEnd, ConciseDryRunOfAMixedBoard) {
   EXPECT_TRUE(crlf);
   EXPECT_TRUE(SameLines(lines, expected));
   // The report file holds exactly what the console showed.
-  EXPECT_EQ(b.Read("TWTRIM32_REPORT.TXT"), run.stdoutBytes);
-  EXPECT_FALSE(b.Exists("MESSAGE/VIZIZE.BSY"));
+  EXPECT_EQ(b.ReadFile(b.HomePath("TWTRIM32_REPORT.TXT")), run.stdoutBytes);
+  EXPECT_FALSE(b.Exists(b.HomePath("MESSAGE/VIZIZE.BSY")));
 }
 
 TEST(EndToEnd, VerboseDryRunOfAMixedBoard) {
-  Board b(kMixedNames);
-  MakeMixedBoard(b);
+  MixedBoard b;
   const std::vector<std::string> switches = {"/CONF1..4", "/DRYRUN", "/V"};
-  const ProcessResult run = b.Run(switches);
+  const ProcessResult run = RunReal(b, switches);
   ASSERT_TRUE(run.started) << TwtrimBinary();
   const Lines lines = MaskTimes(ReportLines(run.stdoutBytes));
   const Lines preview = {"  ---------------- PACKING PREVIEW ----------------"};
 
-  const Lines expected = Concat({
-      b.HeaderFor(switches),
+  const Lines expected = JoinLines({
+      HeaderFor(b, switches),
       {"Shared VIZIZE.BSY lock: ACQUIRED - VIZize32 is blocked for this run."},
-      b.RunHeader("CONF1..CONF4", "VERBOSE (/V)"),
+      RunHeader(b, "VERBOSE (/V)"),
       {"", "====================== SAFETY =============================="},
       Checkpoint("initial preflight"),
       {"Integrity snapshot:     13 files / 5440 bytes hashed"},
@@ -324,32 +272,30 @@ TEST(EndToEnd, VerboseDryRunOfAMixedBoard) {
 }
 
 TEST(EndToEnd, ReportFileIsAppendedRunAfterRun) {
-  Board b(kMixedNames);
-  MakeMixedBoard(b);
-  const ProcessResult first = b.Run({"/CONF1", "/DRYRUN"});
-  const ProcessResult second = b.Run({"/CONF2", "/DRYRUN"});
+  MixedBoard b;
+  const ProcessResult first = RunReal(b, {"/CONF1", "/DRYRUN"});
+  const ProcessResult second = RunReal(b, {"/CONF2", "/DRYRUN"});
   EXPECT_EQ(first.exitCode, 0);
   EXPECT_EQ(second.exitCode, 1);
-  EXPECT_EQ(b.Read("TWTRIM32_REPORT.TXT"), first.stdoutBytes + second.stdoutBytes);
-  const Lines lines = ReportLines(b.Read("TWTRIM32_REPORT.TXT"));
+  EXPECT_EQ(b.ReadFile(b.HomePath("TWTRIM32_REPORT.TXT")), first.stdoutBytes + second.stdoutBytes);
+  const Lines lines = ReportLines(b.ReadFile(b.HomePath("TWTRIM32_REPORT.TXT")));
   EXPECT_EQ(CountPrefix(lines, "TWTRIM32 REPORT RUN"), 2u);
   EXPECT_EQ(CountPrefix(lines, "-------------------- RUN COMPLETE"), 2u);
 }
 
 TEST(EndToEnd, UsageErrorReachesTheConsoleOnly) {
-  Board b(kMixedNames);
-  MakeMixedBoard(b);
-  const ProcessResult run = b.Run({"/ALL"});
+  MixedBoard b;
+  const ProcessResult run = RunReal(b, {"/ALL"});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_EQ(run.stdoutBytes,
             "ERROR: /DRYRUN or /WRITE is required.\r\nUse TWTRIM32 /HELP for syntax.\r\n");
-  EXPECT_FALSE(b.Exists("TWTRIM32_REPORT.TXT"));
-  EXPECT_FALSE(b.Exists("MESSAGE/VIZIZE.BSY"));
+  EXPECT_FALSE(b.Exists(b.HomePath("TWTRIM32_REPORT.TXT")));
+  EXPECT_FALSE(b.Exists(b.HomePath("MESSAGE/VIZIZE.BSY")));
 }
 
 TEST(EndToEnd, RedirectedHelpIsTheWholeTextUnpaged) {
-  Board b(kMixedNames);
-  const ProcessResult run = b.Run({"/HELP"});
+  AppHarness b;
+  const ProcessResult run = RunReal(b, {"/HELP"});
   EXPECT_EQ(run.exitCode, 0);
   bool crlf = false;
   const Lines lines = ReportLines(run.stdoutBytes, &crlf);
@@ -359,114 +305,115 @@ TEST(EndToEnd, RedirectedHelpIsTheWholeTextUnpaged) {
   EXPECT_EQ(lines.front(), "TWTRIM32 0.6.0-beta1 - Safeguarded Tarnwick Message Packer");
   EXPECT_EQ(lines.back(), "  4  lock cleanup, backup, commit, verification, or rollback failure");
   EXPECT_EQ(run.stdoutBytes.find("-- More --"), std::string::npos);
-  EXPECT_FALSE(b.Exists("TWTRIM32_REPORT.TXT"));
+  EXPECT_FALSE(b.Exists(b.HomePath("TWTRIM32_REPORT.TXT")));
 }
 
 TEST(EndToEnd, StaleLockAbortsAndStaysInPlace) {
-  Board b(kMixedNames);
-  MakeMixedBoard(b);
-  ASSERT_TRUE(WriteWholeFile(b.Path("MESSAGE/VIZIZE.BSY"), "someone else"));
+  MixedBoard b;
+  ASSERT_TRUE(WriteWholeFile(b.MessagePath("VIZIZE.BSY"), "someone else"));
   const std::vector<std::string> switches = {"/ALL", "/WRITE"};
-  const ProcessResult run = b.Run(switches);
+  const ProcessResult run = RunReal(b, switches);
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_EQ(MaskTimes(ReportLines(run.stdoutBytes)),
-            Concat({b.HeaderFor(switches),
-                    {"SAFETY ABORT: shared message-base lock already exists: " +
-                         b.ShownMessage("VIZIZE.BSY"),
-                     "VIZize32 or another TWTRIM32 run may already be active.", "",
-                     "===================== SAFETY ABORT =========================",
-                     "No message-base file was opened for write or modified by TWTRIM32.",
-                     "This operation did not complete as a verified consistent snapshot.", kRule},
-                    Footer(kTime, 3, "ABORTED")}));
-  EXPECT_EQ(b.Read("MESSAGE/VIZIZE.BSY"), "someone else");
+  EXPECT_EQ(
+      MaskTimes(ReportLines(run.stdoutBytes)),
+      JoinLines({HeaderFor(b, switches),
+                 {"SAFETY ABORT: shared message-base lock already exists: " +
+                      b.ShownMessage("VIZIZE.BSY"),
+                  "VIZize32 or another TWTRIM32 run may already be active.", "",
+                  "===================== SAFETY ABORT =========================",
+                  "No message-base file was opened for write or modified by TWTRIM32.",
+                  "This operation did not complete as a verified consistent snapshot.", kRule},
+                 Footer(kTime, 3, "ABORTED")}));
+  EXPECT_EQ(b.ReadFile(b.MessagePath("VIZIZE.BSY")), "someone else");
 }
-
-std::string Block(const std::vector<uint8_t>& dat, uint32_t index) {
-  return std::string(dat.begin() + index * 128, dat.begin() + (index + 1) * 128);
-}
-
-std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
 TEST(EndToEnd, SuccessfulWritePacksTheBoardAndKeepsAVerifiedBackup) {
-  Board b({"Pack"});
+  AppHarness b({"Pack"});
   // Bodies at blocks 0..1, 2..4 and 5; the middle message is deleted.
-  const ConferenceFiles original =
-      Make({board::Root(1, 2), board::Deleted(board::Reply(2, 1, 3)), board::Reply(3, 1, 1)});
-  b.Add(1, original);
-  ASSERT_TRUE(WriteWholeFile(b.Path("TWTRIM32_TESTCOPY.OK"), ""));
-  const ProcessResult run = b.Run({"/CONF1", "/WRITE", "/TESTCOPY"});
+  const board::ConferenceFiles original =
+      MakeConference({Root(1, 2), Deleted(Reply(2, 1, 3)), Reply(3, 1, 1)});
+  ASSERT_TRUE(b.AddConference(1, original));
+  ASSERT_TRUE(WriteWholeFile(b.HomePath("TWTRIM32_TESTCOPY.OK"), ""));
+  const ProcessResult run = RunReal(b, {"/CONF1", "/WRITE", "/TESTCOPY"});
   ASSERT_TRUE(run.started);
   const Lines lines = MaskTimes(ReportLines(run.stdoutBytes));
-  const std::string backup = JoinExpected(b.Shown("TWTRIM32-BACKUPS"), "TWTRIM32-<stamp>");
+  const std::string backup = JoinExpected(b.ShownHome("TWTRIM32-BACKUPS"), "TWTRIM32-<stamp>");
 
   EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(HasBlock(lines, {"MODE: /WRITE /TESTCOPY - BACKUP + STAGED PACKING"}));
+  EXPECT_TRUE(HasBlock(lines, {Labelled("Test-copy marker:", b.ShownHome("TWTRIM32_TESTCOPY.OK")),
+                               Labelled("Selected:", "CONF1")}));
+  EXPECT_EQ(IndexOf(lines, "WRITE ENABLED: explicit /WRITE opt-in accepted."), lines.size());
   EXPECT_TRUE(EndsWith(
-      lines, Concat({{"WRITE PLAN: ready after remaining safeguards pass.", "",
-                      "=================== BUILD AND VERIFY .NEW ==================",
-                      "Staged build and verification: PASS (1 conference(s))", "",
-                      "=================== VERIFIED BACKUP ========================",
-                      Labelled("Backup directory:", backup), "Verified backup result: PASS", "",
-                      "======================= COMMIT =============================",
-                      "Commit: COMPLETE (1 conference(s))", "",
-                      "=================== POST-WRITE VERIFY ======================",
-                      "Post-write verification: PASS",
-                      "WRITE RESULT: SUCCESS - changes committed and verified on the marked test "
-                      "copy.",
-                      Labelled("Backup directory:", backup),
-                      "PUBLIC BETA: review the report and keep the verified backup until the BBS "
-                      "is confirmed healthy.",
-                      "Shared VIZIZE.BSY lock: RELEASED."},
-                     Footer(kTime, 0, "PASS", backup)})));
+      lines, JoinLines({{"WRITE PLAN: ready after remaining safeguards pass.", "",
+                         "=================== BUILD AND VERIFY .NEW ==================",
+                         "Staged build and verification: PASS (1 conference(s))", "",
+                         "=================== VERIFIED BACKUP ========================",
+                         Labelled("Backup directory:", backup), "Verified backup result: PASS", "",
+                         "======================= COMMIT =============================",
+                         "Commit: COMPLETE (1 conference(s))", "",
+                         "=================== POST-WRITE VERIFY ======================",
+                         "Post-write verification: PASS",
+                         "WRITE RESULT: SUCCESS - changes committed and verified on the marked "
+                         "test copy.",
+                         Labelled("Backup directory:", backup),
+                         "PUBLIC BETA: review the report and keep the verified backup until the "
+                         "BBS is confirmed healthy.",
+                         "Shared VIZIZE.BSY lock: RELEASED."},
+                        Footer(kTime, 0, "PASS", backup)})));
 
-  PtrRecord kept = original.ptr[2];
-  kept.setWhere(2);
-  EXPECT_EQ(
-      b.Read("MESSAGE/TWMSG01.PTR"),
-      Bytes(std::vector<uint8_t>(original.ptr[0].bytes.begin(), original.ptr[0].bytes.end())) +
-          Bytes(std::vector<uint8_t>(kept.bytes.begin(), kept.bytes.end())));
-  EXPECT_EQ(
-      b.Read("MESSAGE/TWMSG01.IDX"),
-      Bytes(std::vector<uint8_t>(original.idx[0].bytes.begin(), original.idx[0].bytes.end())) +
-          Bytes(std::vector<uint8_t>(original.idx[2].bytes.begin(), original.idx[2].bytes.end())));
-  EXPECT_EQ(b.Read("MESSAGE/TWMSG01.DAT"),
-            Block(original.dat, 0) + Block(original.dat, 1) + Block(original.dat, 5));
+  // Kept: records 1 and 3, the third moved down to block 2.
+  board::ConferenceFiles packed;
+  packed.ptr = {original.ptr[0], original.ptr[2]};
+  packed.ptr[1].setWhere(2);
+  packed.idx = {original.idx[0], original.idx[2]};
+  for (uint32_t block : {0, 1, 5}) {
+    packed.dat.insert(packed.dat.end(), original.dat.begin() + block * 128,
+                      original.dat.begin() + (block + 1) * 128);
+  }
+  EXPECT_EQ(ReadConference(b, 1), ToBytes(packed));
 
   std::vector<std::string> made;
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(b.Path("TWTRIM32-BACKUPS"), error)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(b.HomePath("TWTRIM32-BACKUPS"), error)) {
     made.push_back(entry.path().filename().string());
   }
   ASSERT_EQ(made.size(), 1u);
   EXPECT_EQ(MaskTimes({made[0]}), Lines{"TWTRIM32-<stamp>"});
-  const std::string dir = "TWTRIM32-BACKUPS/" + made[0] + "/";
-  EXPECT_EQ(b.Read(dir + "TWMSG01.PTR"), Bytes(original.PtrBytes()));
-  EXPECT_EQ(b.Read(dir + "TWMSG01.IDX"), Bytes(original.IdxBytes()));
-  EXPECT_EQ(b.Read(dir + "TWMSG01.DAT"), Bytes(original.dat));
+  const ConferenceBytes originals = ToBytes(original);
+  const std::string dir = b.HomePath("TWTRIM32-BACKUPS/" + made[0] + "/");
+  EXPECT_EQ((ConferenceBytes{b.ReadFile(dir + "TWMSG01.PTR"), b.ReadFile(dir + "TWMSG01.IDX"),
+                             b.ReadFile(dir + "TWMSG01.DAT")}),
+            originals);
   EXPECT_TRUE(b.Exists(dir + "TWMCONF.DAT"));
-  EXPECT_FALSE(b.Exists("MESSAGE/TWMSG01.PTR.NEW"));
-  EXPECT_FALSE(b.Exists("MESSAGE/VIZIZE.BSY"));
+  EXPECT_FALSE(b.Exists(b.MessagePath("TWMSG01.PTR.NEW")));
+  EXPECT_FALSE(b.Exists(b.MessagePath("VIZIZE.BSY")));
 }
 
 #ifndef _WIN32
 // A conference whose verbose dry run writes megabytes: a run that nobody reads
 // from blocks on its full output pipe while it holds the lock, so a test can
 // act while the lock is certainly held, without timing anything.
-void MakeTalkativeBoard(Board& b) {
-  ConferenceBuilder builder;
-  builder.Add(board::Root(1, 1));
-  for (int32_t n = 2; n < 12000; ++n) builder.Add(board::Deleted(board::Reply(n, 1, 1)));
-  b.Add(1, builder.files());
-}
+struct TalkativeBoard : AppHarness {
+  TalkativeBoard() : AppHarness({"Busy"}) {
+    std::vector<board::MessageSpec> specs = {Root(1, 1)};
+    for (int32_t n = 2; n < 12000; ++n) specs.push_back(Deleted(Reply(n, 1, 1)));
+    EXPECT_TRUE(AddConference(1, MakeConference(specs)));
+  }
+  std::vector<std::string> Args() const {
+    const std::vector<std::string> all = Arguments({"/CONF1", "/DRYRUN", "/V", "/NOLOG"});
+    return {all.begin() + 1, all.end()};
+  }
+};
 
-const std::vector<std::string> kTalkative = {"/CONF1", "/DRYRUN", "/V", "/NOLOG"};
 constexpr char kAcquired[] = "Shared VIZIZE.BSY lock: ACQUIRED";
 constexpr char kAlready[] = "SAFETY ABORT: shared message-base lock already exists: ";
 
 TEST(EndToEndPosix, OfTwoRunsStartedTogetherExactlyOneGetsTheLock) {
-  Board b({"Busy"});
-  MakeTalkativeBoard(b);
-  ChildProcess first = StartProcess(TwtrimBinary(), b.Args(kTalkative), b.home());
-  ChildProcess second = StartProcess(TwtrimBinary(), b.Args(kTalkative), b.home());
+  TalkativeBoard b;
+  ChildProcess first = StartProcess(TwtrimBinary(), b.Args(), b.home());
+  ChildProcess second = StartProcess(TwtrimBinary(), b.Args(), b.home());
   ASSERT_TRUE(first.started && second.started);
 
   // Whichever holds the lock cannot finish before its output is drained, so
@@ -482,22 +429,21 @@ TEST(EndToEndPosix, OfTwoRunsStartedTogetherExactlyOneGetsTheLock) {
   EXPECT_EQ(lost.exitCode, 3);
   EXPECT_EQ(lost.stdoutBytes.find(kAcquired), std::string::npos);
   EXPECT_NE(lost.stdoutBytes.find(kAlready), std::string::npos);
-  EXPECT_FALSE(b.Exists("MESSAGE/VIZIZE.BSY"));
+  EXPECT_FALSE(b.Exists(b.HomePath("MESSAGE/VIZIZE.BSY")));
 }
 
 TEST(EndToEndPosix, InterruptedRunLeavesNoLockBehind) {
   for (int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
-    Board b({"Busy"});
-    MakeTalkativeBoard(b);
-    ChildProcess child = StartProcess(TwtrimBinary(), b.Args(kTalkative), b.home());
+    TalkativeBoard b;
+    ChildProcess child = StartProcess(TwtrimBinary(), b.Args(), b.home());
     ASSERT_TRUE(child.started);
     ASSERT_TRUE(ReadStdoutUntil(child, kAcquired));
-    ASSERT_TRUE(b.Exists("MESSAGE/VIZIZE.BSY"));
+    ASSERT_TRUE(b.Exists(b.HomePath("MESSAGE/VIZIZE.BSY")));
     ASSERT_TRUE(SendSignal(child, signal));
     const ProcessResult run = WaitProcess(child);
     EXPECT_EQ(run.exitCode, -signal);  // it still dies of the signal
-    EXPECT_FALSE(b.Exists("MESSAGE/VIZIZE.BSY"));
+    EXPECT_FALSE(b.Exists(b.HomePath("MESSAGE/VIZIZE.BSY")));
     EXPECT_EQ(run.stdoutBytes.find("RUN COMPLETE"), std::string::npos);
   }
 }
