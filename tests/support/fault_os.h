@@ -1,18 +1,16 @@
 // FaultOs: an Os for tests that forwards to a real Os and can make any call
 // fail, come up short, or run test code first. It also stands in for the
-// console, the clock, the process list and the command line, and captures
-// standard output, so in-process runs are deterministic.
+// console, the clock and the process list, and captures standard output, so
+// in-process runs are deterministic.
 //
-// Counted calls are the kinds of OsCall: the Os file and name calls and the
-// methods of the files it opens. WriteStdout, Now and the console calls are
-// not counted and never fail by rule (they have their own overrides).
+// Counted calls are the kinds of OsCall. WriteStdout, Now and the console
+// calls are not counted and never fail by rule. A call that fails by rule
+// never reaches the real Os: a failed rename does not rename, a failed write
+// writes nothing, a failed open returns nullptr.
 //
-// A call that fails by rule never reaches the real Os: a failed rename does
-// not rename, a failed write writes nothing, a failed open returns nullptr.
-//
-// Hooks and fault rules are checked in the order they were added. Hooks run
-// before the call they match; a hook should use the real Os (or the file
-// system directly), not this one, or its own calls are counted too.
+// Hooks and rules are checked in the order they were added. Hooks run before
+// the call they match; a hook should use the real Os, not this one, or its
+// own calls are counted too.
 #pragma once
 
 #include <cstdint>
@@ -21,32 +19,20 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/os.h"
 
 namespace twtrim {
 
+// clang-format off
 enum class OsCall {
-  kOpenSharedRead,
-  kCreateExclusive,
-  kCreateNew,
-  kOpenForAppend,
-  kDeleteFile,
-  kGetPathKind,
-  kReplaceRename,
-  kCreateDirectory,
-  kListDirectory,
-  kCurrentDirectory,
-  kListProcessNames,
-  kRead,
-  kWrite,
-  kSeek,
-  kSeekToEnd,
-  kSize,
-  kFlush,
-  kClose,
+  kOpenSharedRead, kCreateExclusive, kCreateNew, kOpenForAppend, kDeleteFile, kGetPathKind,
+  kReplaceRename, kCreateDirectory, kListDirectory, kCurrentDirectory, kListProcessNames,
+  kRead, kWrite, kSeek, kSeekToEnd, kSize, kFlush, kClose
 };
+// clang-format on
 inline constexpr int kOsCallKinds = static_cast<int>(OsCall::kClose) + 1;
 
 // "OpenSharedRead", "Read", ... for test messages.
@@ -55,13 +41,11 @@ const char* OsCallName(OsCall kind);
 // Which calls a rule or hook applies to. Every field narrows the match.
 struct CallMatch {
   std::optional<OsCall> kind;  // none: every kind
-  // Empty: any path. Otherwise the call's path must end with this text, at a
-  // path-component boundary, '/' and '\' alike, ASCII case ignored. A file
-  // method's path is the path its file was opened with; a rename matches on
-  // either of its two paths.
+  // Empty: any path. Otherwise the call's path must end with this text at a
+  // component boundary, '/' and '\' alike, ASCII case ignored. A file method
+  // matches on its file's path; a rename on either of its paths.
   std::string pathSuffix;
-  // 1-based: the nth call that matches kind and path. 0: every matching call.
-  uint64_t nth = 0;
+  uint64_t nth = 0;  // 1-based: the nth matching call; 0: every matching call
 };
 
 enum class FaultEffect {
@@ -72,8 +56,8 @@ enum class FaultEffect {
 struct FaultRule {
   CallMatch match;
   FaultEffect effect = FaultEffect::kFail;
-  // Once the rule has fired, every later call of the same kind fails as
-  // well, on any path (a full disk, a dead drive).
+  // Once fired, every later call of the same kind fails too, on any path
+  // (a full disk, a dead drive).
   bool persistent = false;
 };
 
@@ -89,70 +73,56 @@ class FaultOs : public Os {
  public:
   explicit FaultOs(Os& real);
   ~FaultOs() override;
-
   Os& real() { return real_; }
 
-  // --- counting ----------------------------------------------------------
   uint64_t calls() const;
   uint64_t calls(OsCall kind) const;
   const std::vector<CallRecord>& log() const;
-  // Forgets counts and log (rules and hooks keep their own match counters).
-  void ResetCounts();
+  void ResetCounts();  // counts and log; rules and hooks keep their match counters
 
-  // --- faults ------------------------------------------------------------
   void AddFault(const FaultRule& rule);
-  // The nth call of any kind (1-based).
-  void FailNthCall(uint64_t n, bool persistent = false);
-  // The nth call of `kind`.
   void FailNthCall(OsCall kind, uint64_t n, bool persistent = false);
-  // Every call on `pathSuffix` (see CallMatch).
-  void FailPath(const std::string& pathSuffix);
+  void FailPath(const std::string& pathSuffix);  // every call on it
   void FailPath(OsCall kind, const std::string& pathSuffix);
-  // Read or Write number n (counted among all calls, or among `kind`) moves
-  // half the bytes asked for.
-  void ShortNthCall(uint64_t n);
-  void ShortNthCall(OsCall kind, uint64_t n);
+  void ShortNthCall(OsCall kind, uint64_t n);  // Read or Write number n moves half
   void ClearFaults();
 
-  // --- hooks -------------------------------------------------------------
   // Runs `action` before each call that matches (nth 0: every match).
   void AddHook(const CallMatch& match, std::function<void()> action);
-  // Before the nth call of any kind.
-  void BeforeCall(uint64_t n, std::function<void()> action);
+  void BeforeCall(uint64_t n, std::function<void()> action);  // the nth call of any kind
   // Before the first call of `kind` on `pathSuffix` (empty: any path).
   void BeforeCall(OsCall kind, const std::string& pathSuffix, std::function<void()> action);
   void ClearHooks();
 
-  // --- standard output ---------------------------------------------------
-  const std::string& stdoutText() const;
-  void ClearStdout();
-  // Also pass the bytes on to the real standard output (default: no).
-  void ForwardStdout(bool forward);
+  const std::string& stdoutText() const { return stdout_; }
+  void ClearStdout() { stdout_.clear(); }
 
-  // --- overrides (each replaces the real service once set) ----------------
-  void SetProcessNames(std::vector<std::string> names);
-  void FailProcessList();  // ListProcessNames returns false
-  void SetNow(const LocalTime& time);
-  void SetCurrentDirectory(std::string path);
-  void FailCurrentDirectory();
-  void SetArguments(std::vector<std::string> arguments);
-
-  // The console never forwards: by default it is not interactive, its size
-  // cannot be learned and ReadKeyEvent fails (the key queue is empty).
-  void SetInteractive(bool interactive);
-  void SetConsoleSize(int rows, int columns);
-  void FailConsoleSize();
-  void QueueKey(const KeyEvent& event);
-  void QueueKeys(const std::vector<KeyEvent>& events);
-  size_t queuedKeys() const;
-  uint64_t keyReads() const;  // ReadKeyEvent calls, answered or not
-
+  // Overrides: each replaces the real service once set.
+  void SetProcessNames(std::vector<std::string> names) {
+    processNames_ = std::move(names);
+    failProcessList_ = false;
+  }
+  void FailProcessList() { failProcessList_ = true; }
+  void SetNow(const LocalTime& time) { now_ = time; }
+  void FailCurrentDirectory() { failCurrentDirectory_ = true; }
+  // The console never forwards: by default it is not interactive, its size is
+  // unknown and ReadKeyEvent fails (the key queue is empty).
+  void SetInteractive(bool interactive) { interactive_ = interactive; }
+  void SetConsoleSize(int rows, int columns) {
+    hasConsoleSize_ = true;
+    rows_ = rows;
+    columns_ = columns;
+  }
+  void FailConsoleSize() { hasConsoleSize_ = false; }
+  void QueueKey(const KeyEvent& event) { keys_.push_back(event); }
+  void QueueKeys(const std::vector<KeyEvent>& events) {
+    keys_.insert(keys_.end(), events.begin(), events.end());
+  }
+  size_t queuedKeys() const { return keys_.size(); }
+  uint64_t keyReads() const { return keyReads_; }  // ReadKeyEvent calls, answered or not
   // The handler is recorded, never installed in the real process.
-  ControlHandler controlHandler() const;
-  // Runs the recorded handler; false when none was installed.
-  bool InvokeControlHandler();
+  ControlHandler controlHandler() const { return handler_; }
 
-  // --- Os ----------------------------------------------------------------
   std::unique_ptr<OsFile> OpenSharedRead(const std::string& path) override;
   std::unique_ptr<OsFile> CreateExclusive(const std::string& path) override;
   std::unique_ptr<OsFile> CreateNew(const std::string& path) override;
@@ -164,16 +134,16 @@ class FaultOs : public Os {
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) override;
   bool CurrentDirectory(std::string* path) override;
   bool ListProcessNames(std::vector<std::string>* names) override;
-  LocalTime Now() override;
-  void WriteStdout(const char* data, size_t size) override;
-  bool IsInteractiveConsole() override;
+  LocalTime Now() override { return now_ ? *now_ : real_.Now(); }
+  void WriteStdout(const char* data, size_t size) override { stdout_.append(data, size); }
+  bool IsInteractiveConsole() override { return interactive_; }
   bool ConsoleSize(int* rows, int* columns) override;
   bool ReadKeyEvent(KeyEvent* event) override;
-  void InstallControlHandler(ControlHandler handler) override;
-  std::vector<std::string> CommandLineArguments() override;
+  void InstallControlHandler(ControlHandler handler) override { handler_ = handler; }
+  std::vector<std::string> CommandLineArguments() override { return real_.CommandLineArguments(); }
 
   // Shared with the files this Os opened, so a file that outlives the FaultOs
-  // stays safe to use. Defined in fault_os.cc.
+  // stays safe to use.
   struct State;
 
  private:
@@ -182,6 +152,15 @@ class FaultOs : public Os {
 
   Os& real_;
   std::shared_ptr<State> state_;
+  std::string stdout_;
+  std::optional<std::vector<std::string>> processNames_;
+  std::optional<LocalTime> now_;
+  bool failProcessList_ = false, failCurrentDirectory_ = false;
+  bool interactive_ = false, hasConsoleSize_ = false;
+  int rows_ = 0, columns_ = 0;
+  std::deque<KeyEvent> keys_;
+  uint64_t keyReads_ = 0;
+  ControlHandler handler_ = nullptr;
 };
 
 }  // namespace twtrim

@@ -1,7 +1,6 @@
 #include "support/run_process.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,23 +28,16 @@ std::string RunningExecutablePath() {
 #endif
 }
 
-namespace {
-
-std::string DirectoryOfExecutable() {
-  const std::string path = RunningExecutablePath();
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-}  // namespace
-
 std::string TwtrimBinary() {
   const char* fromEnvironment = std::getenv("TWTRIM32_BIN");
   if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;
+  const std::string self = RunningExecutablePath();
+  const size_t slash = self.find_last_of("/\\");
+  const std::string directory = slash == std::string::npos ? "." : self.substr(0, slash);
 #ifdef _WIN32
-  return DirectoryOfExecutable() + "\\TWTRIM32.EXE";
+  return directory + "\\TWTRIM32.EXE";
 #else
-  return DirectoryOfExecutable() + "/twtrim32";
+  return directory + "/twtrim32";
 #endif
 }
 
@@ -83,15 +75,13 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   input.handle = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 
-  STARTUPINFOA startup;
-  std::memset(&startup, 0, sizeof startup);
+  STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input.handle;
   startup.hStdOutput = writeEnd.handle;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process;
-  std::memset(&process, 0, sizeof process);
+  PROCESS_INFORMATION process = {};
   if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                       workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &process)) {
     return result;
@@ -124,23 +114,21 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
   argv.push_back(nullptr);
   const char* directory = workingDir.empty() ? nullptr : workingDir.c_str();
 
+  // errorFds is closed by a successful exec; a byte in it means the child never ran.
   int pipeFds[2], errorFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return child;
-  // Closed by a successful exec; a byte in it means the child never ran.
-  if (::pipe2(errorFds, O_CLOEXEC) != 0) {
+  const pid_t pid = ::pipe2(errorFds, O_CLOEXEC) == 0 ? ::fork() : -2;
+  if (pid == -2) {
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
     return child;
   }
-  const pid_t pid = ::fork();
   if (pid == 0) {
     const int input = ::open("/dev/null", O_RDONLY);
     if (input >= 0) ::dup2(input, 0);
     ::dup2(pipeFds[1], 1);  // dup2 clears close-on-exec on the copy
     if (directory == nullptr || ::chdir(directory) == 0) ::execv(program.c_str(), argv.data());
-    const char failed = 1;
-    ssize_t ignored = ::write(errorFds[1], &failed, 1);
-    (void)ignored;
+    [[maybe_unused]] const ssize_t ignored = ::write(errorFds[1], "x", 1);
     ::_exit(127);
   }
   ::close(pipeFds[1]);

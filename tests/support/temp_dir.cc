@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,32 +13,20 @@
 namespace twtrim {
 namespace fs = std::filesystem;
 
-namespace {
-
-// Unique across processes (random seed) and within one (counter).
-std::string UniqueName() {
-  static std::atomic<unsigned> counter{0};
-  static const uint64_t seed = [] {
-    std::random_device device;
-    return (static_cast<uint64_t>(device()) << 32) ^ device() ^
-           static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  }();
-  char name[64];
-  std::snprintf(name, sizeof name, "twtrim-%016llx-%u", static_cast<unsigned long long>(seed),
-                counter++);
-  return name;
-}
-
-}  // namespace
-
 TempDir::TempDir() {
+  // Unique across processes (random seed) and within one (counter).
+  static std::atomic<unsigned> counter{0};
+  static const unsigned long long seed =
+      (static_cast<unsigned long long>(std::random_device()()) << 32) ^
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::error_code error;
   fs::path base = fs::temp_directory_path(error);
   if (error) base = fs::current_path();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate = base / UniqueName();
-    if (fs::create_directory(candidate, error)) {
-      path_ = candidate.generic_string();
+    char name[64];
+    std::snprintf(name, sizeof name, "twtrim-%016llx-%u", seed, counter++);
+    if (fs::create_directory(base / name, error)) {
+      path_ = (base / name).generic_string();
       return;
     }
   }
@@ -58,9 +45,9 @@ std::string TempDir::Path(std::string_view relative) const {
 }
 
 bool TempDir::Write(std::string_view relative, std::string_view bytes) const {
-  fs::path target(Path(relative));
+  const fs::path target(Path(relative));
   std::error_code error;
-  if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
+  fs::create_directories(target.parent_path(), error);
   return WriteWholeFile(target.string(), bytes);
 }
 
@@ -83,18 +70,15 @@ bool TempDir::MakeDirectory(std::string_view relative) const {
 
 bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   std::ofstream stream(fs::path(path), std::ios::binary | std::ios::trunc);
-  if (!stream) return false;
   stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   stream.close();
   return !stream.fail();
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
   std::ifstream stream(fs::path(path), std::ios::binary);
-  if (!stream) return false;
   bytes->assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
-  return !stream.bad();
+  return stream.is_open() && !stream.bad();
 }
 
 }  // namespace twtrim
