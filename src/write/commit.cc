@@ -54,13 +54,20 @@ bool VerifyAfterWrite(Os& os, ReportOutput& out, const IntegrityList& list,
 }
 
 bool RollbackConference(Os& os, ConferencePlan* plan) {
+  // The commit's order undone backwards: IDX, PTR, then DAT. A run that
+  // dies between two restores then leaves headers that no longer match the
+  // files beside them, which every later scan rejects as a validation
+  // error. Restoring the DAT first would put the original bodies under the
+  // packed headers, a state a scan passes as clean while every moved
+  // message shows another's body.
   bool result = true;
-  if (plan->datCommitted)
-    result = RestoreFileFromBackup(os, plan->backupDatPath, plan->liveDatPath);
+  if (plan->idxCommitted && !RestoreFileFromBackup(os, plan->backupIdxPath, plan->liveIdxPath)) {
+    result = false;
+  }
   if (plan->ptrCommitted && !RestoreFileFromBackup(os, plan->backupPtrPath, plan->livePtrPath)) {
     result = false;
   }
-  if (plan->idxCommitted && !RestoreFileFromBackup(os, plan->backupIdxPath, plan->liveIdxPath)) {
+  if (plan->datCommitted && !RestoreFileFromBackup(os, plan->backupDatPath, plan->liveDatPath)) {
     result = false;
   }
   // Cleared even after a failure, so no file is restored twice in one run.

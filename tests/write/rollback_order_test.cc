@@ -1,6 +1,7 @@
 // The rollback across conferences, seen through a whole in-process /WRITE:
-// a commit failing in the higher conference is undone highest first, and
-// every live file ends as it was.
+// a commit failing in the higher conference is undone highest first, each
+// conference's files in the reverse of the commit's order, and every live
+// file ends as it was.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -53,9 +54,9 @@ TEST(RollbackOrderTest, FailedPtrMoveInConferenceFiveRestoresItsDatThenConferenc
                                        "TWMSG05.DAT.NEW -> TWMSG05.DAT",
                                        "TWMSG05.PTR.NEW -> TWMSG05.PTR (failed)",
                                        "TWMSG05.DAT.ROLLBACK -> TWMSG05.DAT",
-                                       "TWMSG03.DAT.ROLLBACK -> TWMSG03.DAT",
-                                       "TWMSG03.PTR.ROLLBACK -> TWMSG03.PTR",
                                        "TWMSG03.IDX.ROLLBACK -> TWMSG03.IDX",
+                                       "TWMSG03.PTR.ROLLBACK -> TWMSG03.PTR",
+                                       "TWMSG03.DAT.ROLLBACK -> TWMSG03.DAT",
                                    }));
   EXPECT_EQ(test::ReadConference(harness, 3), three);
   EXPECT_EQ(test::ReadConference(harness, 5), five);
