@@ -161,10 +161,11 @@ std::string HeaderDifference(const std::string& before, const std::string& after
 }
 
 std::string IndexDifference(const std::string& before, const std::string& after,
-                            const std::string& header) {
+                            const std::string& header, bool identityMayBeStale) {
   if (before.compare(0, kIdxMsgNumber, after, 0, kIdxMsgNumber) != 0) {
     return "IDX name CRCs changed";
   }
+  if (identityMayBeStale) return "";
   if (Get(after, kIdxMsgNumber, 4) != Get(header, kMsgNumber, 4) ||
       Get(after, kIdxOrg, 4) != Get(header, kOrg, 4)) {
     return "IDX identity differs from the header";
@@ -172,9 +173,20 @@ std::string IndexDifference(const std::string& before, const std::string& after,
   return "";
 }
 
+std::string MessageDifference(const ModelMessage& before, const ModelMessage& after,
+                              bool identityMayBeStale) {
+  std::string difference = HeaderDifference(before.ptr, after.ptr);
+  if (difference.empty()) {
+    difference = IndexDifference(before.idx, after.idx, after.ptr, identityMayBeStale);
+  }
+  if (difference.empty() && after.body != before.body) difference = "body differs";
+  return difference;
+}
+
 }  // namespace
 
-std::string CompareMessages(const ConferenceBytes& original, const ConferenceBytes& written) {
+std::string CompareMessages(const ConferenceBytes& original, const ConferenceBytes& written,
+                            bool identityMayBeStale) {
   std::vector<ModelMessage> before, after;
   std::string error;
   if (!SplitMessages(original, &before, &error)) return "original: " + error;
@@ -183,15 +195,29 @@ std::string CompareMessages(const ConferenceBytes& original, const ConferenceByt
   for (const ModelMessage& m : before) {
     if (!IsLive(m)) continue;
     if (next == after.size()) return "message " + std::to_string(Number(m.ptr)) + " is missing";
-    const ModelMessage& w = after[next];
-    const std::string where = "message " + std::to_string(Number(m.ptr)) + ", " + Slot(next);
-    std::string difference = HeaderDifference(m.ptr, w.ptr);
-    if (difference.empty()) difference = IndexDifference(m.idx, w.idx, w.ptr);
-    if (difference.empty() && w.body != m.body) difference = "body differs";
-    if (!difference.empty()) return where + ": " + difference;
+    const std::string difference = MessageDifference(m, after[next], identityMayBeStale);
+    if (!difference.empty()) {
+      return "message " + std::to_string(Number(m.ptr)) + ", " + Slot(next) + ": " + difference;
+    }
     ++next;
   }
   if (next != after.size()) return std::to_string(after.size() - next) + " extra message(s)";
+  return "";
+}
+
+std::string CheckIntact(const ConferenceBytes& original, const ConferenceBytes& live) {
+  std::vector<ModelMessage> before, after;
+  std::string error;
+  if (!SplitMessages(original, &before, &error)) return "original: " + error;
+  if (!SplitMessages(live, &after, &error)) return error;
+  size_t next = 0;  // messages keep their order: each is looked for after the last
+  for (size_t i = 0; i < after.size(); ++i) {
+    while (next < before.size() && Number(before[next].ptr) != Number(after[i].ptr)) ++next;
+    if (next == before.size()) return Slot(i) + " is no original message in its place";
+    const std::string difference = MessageDifference(before[next], after[i], true);
+    if (!difference.empty()) return Slot(i) + ": " + difference;
+    ++next;
+  }
   return "";
 }
 

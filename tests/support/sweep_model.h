@@ -48,8 +48,17 @@ ExpectedPack PackConference(const ConferenceBytes& original);
 
 // Compares a written conference with its original message by message: the
 // live originals in order, each header byte-identical but for Where and the
-// thread repairs, each IDX entry identical but for its identity, each body
-// equal. Empty when they agree, otherwise the first difference in words.
-std::string CompareMessages(const ConferenceBytes& original, const ConferenceBytes& written);
+// thread repairs, each IDX entry identical but for its identity (which must
+// match the header unless `identityMayBeStale`), each body equal. Empty when
+// they agree, otherwise the first difference in words.
+std::string CompareMessages(const ConferenceBytes& original, const ConferenceBytes& written,
+                            bool identityMayBeStale = false);
+
+// Whether a conference, packed or not, still holds whole messages: every
+// slot an original message (found by number, in original order) with its
+// own header but for Where and the thread repairs, its own name CRCs and
+// its own body. Files replaced out of step (headers of one state, bodies of
+// another) fail. Empty when intact, otherwise the first fault in words.
+std::string CheckIntact(const ConferenceBytes& original, const ConferenceBytes& live);
 
 }  // namespace twtrim::test
