@@ -3,7 +3,7 @@
 // (pristine, and after one uninterrupted write); and the checks that follow
 // a run that was killed or interrupted: no original byte lost, the dry run
 // truthful, the operator's recovery procedure from the README working, and a
-// final write leaving the packed board. POSIX only.
+// final write leaving the packed board.
 #pragma once
 
 #include <algorithm>
