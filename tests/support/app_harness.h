@@ -92,7 +92,7 @@ ConferenceBytes ToBytes(const board::ConferenceFiles& files);
 // record points at.
 board::ConferenceFiles MakeConference(const std::vector<board::MessageSpec>& specs,
                                       uint32_t unreferencedBlocks = 0);
-// The spec with an explicit Where, or with an IDX From CRC matching neither convention.
+// The MessageSpec with an explicit Where, or with an IDX From CRC matching neither convention.
 board::MessageSpec SpecAt(board::MessageSpec spec, uint16_t where);
 board::MessageSpec SpecWrongCrc(board::MessageSpec spec);
 
