@@ -30,7 +30,7 @@ extern char** environ;
 namespace twtrim::crash {
 
 struct TracedResult {
-  bool started = false;
+  bool started = false;             // false also where tracing is not permitted
   int exitCode = -1;                // -N when ended by signal N
   bool reached = false;             // the stop point was reached and acted on
   std::vector<std::string> events;  // the changes seen, up to the stop point
@@ -38,6 +38,8 @@ struct TracedResult {
 };
 
 namespace traced {
+
+inline constexpr int kNotTraceable = 126;
 
 inline std::string ReadString(pid_t pid, uint64_t address) {
   std::string text;
@@ -203,7 +205,8 @@ inline TracedResult RunTraced(const std::string& program, const std::vector<std:
 
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    // Where tracing is not permitted (a sandbox), say so and stop here.
+    if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(kNotTraceable);
     ::raise(SIGSTOP);
     const int input = ::open("/dev/null", O_RDONLY);
     if (input >= 0) ::dup2(input, 0);
@@ -217,6 +220,10 @@ inline TracedResult RunTraced(const std::string& program, const std::vector<std:
   }
   int status = 0;
   ::waitpid(pid, &status, __WALL);
+  if (!WIFSTOPPED(status)) {
+    ::close(outFd);
+    return result;
+  }
   ::ptrace(PTRACE_SETOPTIONS, pid, nullptr,
            PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACEEXEC);
   result.started = true;

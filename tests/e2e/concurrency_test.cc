@@ -256,6 +256,7 @@ TEST(Interrupts, RightAfterFileSystemChanges) {
   std::string home = ref.FreshCopy(scratch);
   const TracedResult full =
       RunTraced(TwtrimBinary(), WithHome(WriteSwitches(), home), home, home, 0, SIGINT);
+  if (!full.started) GTEST_SKIP() << "this system does not let the test trace a process";
   ASSERT_EQ(full.exitCode, 0) << full.stdoutBytes;
   const uint64_t changes = full.events.size();
 
