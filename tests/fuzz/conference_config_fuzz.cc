@@ -106,7 +106,7 @@ void CheckLoad(const ConferenceList& list, const std::string& output, bool prese
   CheckNames(list, bytes, failed);
 }
 
-// Discovery as Part of the /ALL rule states it, checked from the outside:
+// Discovery, checked from the outside against the /ALL rule:
 // the result exists, every PTR file below it is reachable through gaps of at
 // most 20, and the 21 numbers after it are all missing.
 void CheckDiscovery(uint32_t highest, const std::vector<bool>& exists) {
