@@ -16,7 +16,6 @@
 #include <chrono>
 #include <functional>
 #include <random>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,9 +38,20 @@ bool Ended(const ChildProcess& child) {
 
 // An event with the backup directory's time stamp masked: runs a second
 // apart name it differently.
-std::string Masked(const std::string& event) {
-  static const std::regex stamp("TWTRIM32-[0-9]{8}-[0-9]{6}");
-  return std::regex_replace(event, stamp, "TWTRIM32-<stamp>");
+std::string Masked(std::string event) {
+  const std::string prefix = "TWTRIM32-";
+  const size_t stampLength = 15;  // YYYYMMDD-HHMMSS
+  for (size_t at = event.find(prefix); at != std::string::npos; at = event.find(prefix, at + 1)) {
+    const size_t stamp = at + prefix.size();
+    if (event.size() - stamp < stampLength) break;
+    bool matches = true;
+    for (size_t i = 0; i < stampLength; ++i) {
+      const char c = event[stamp + i];
+      matches = matches && (i == 8 ? c == '-' : c >= '0' && c <= '9');
+    }
+    if (matches) event.replace(stamp, stampLength, "<stamp>");
+  }
+  return event;
 }
 
 ChildProcess StartWrite(const std::string& home, bool verbose) {
