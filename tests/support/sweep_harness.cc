@@ -1,5 +1,6 @@
 #include "support/sweep_harness.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -184,6 +185,38 @@ void ObserveBackups(Os& real, const ScratchBoard& board, DiskState* disk) {
 bool FullSweeps() {
   const char* value = std::getenv("TWTRIM_FULL_SWEEPS");
   return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
+
+// Calls that create, replace or remove a name: where a commit or a rollback
+// changes what the board is, so a sweep never strides over one.
+static bool ChangesNames(OsCall kind) {
+  switch (kind) {
+    case OsCall::kCreateExclusive:
+    case OsCall::kCreateNew:
+    case OsCall::kDeleteFile:
+    case OsCall::kReplaceRename:
+    case OsCall::kCreateDirectory:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::vector<uint64_t> SweepPoints(const std::vector<CallRecord>& log, uint64_t from, uint64_t to,
+                                  uint64_t native, uint64_t windows) {
+#ifdef _WIN32
+  const uint64_t stride = FullSweeps() ? 1 : windows;
+  (void)native;
+#else
+  const uint64_t stride = FullSweeps() ? 1 : native;
+  (void)windows;
+#endif
+  to = std::min<uint64_t>(to, log.size());
+  std::vector<uint64_t> points;
+  for (uint64_t k = from; k <= to; ++k) {
+    if ((k - from) % stride == 0 || ChangesNames(log[k - 1].kind)) points.push_back(k);
+  }
+  return points;
 }
 
 // --- the board ---------------------------------------------------------------

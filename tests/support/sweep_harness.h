@@ -4,10 +4,10 @@
 // what the run left on disk, the invariants every write run must keep, and
 // the figures of a sweep.
 //
-// Counts: the sweeps run reduced counts by default, so the suite stays within
-// a few minutes under the sanitizers. TWTRIM_FULL_SWEEPS=1 in the
-// environment runs every injection point, every double fault and 500
-// property boards.
+// Counts: the sweeps run reduced counts by default (see SweepPoints), so the
+// suite stays within a few minutes under the sanitizers and under Wine.
+// TWTRIM_FULL_SWEEPS=1 in the environment runs every injection point, every
+// double fault, every crash point and 500 property boards.
 #pragma once
 
 #include <array>
@@ -29,6 +29,14 @@ namespace twtrim::test {
 
 // True when TWTRIM_FULL_SWEEPS is set to anything but "" or "0".
 bool FullSweeps();
+
+// The calls from..to (1-based, inclusive) of `log` a sweep injects at: all
+// of them with TWTRIM_FULL_SWEEPS; otherwise every `native`th (POSIX) or
+// `windows`th (the Windows build, whose suite runs under Wine at a fraction
+// of the speed) plus every call that creates, replaces or removes a name, so
+// that no rename, delete or directory call is ever skipped.
+std::vector<uint64_t> SweepPoints(const std::vector<CallRecord>& log, uint64_t from, uint64_t to,
+                                  uint64_t native, uint64_t windows);
 
 // A board as file images: home-relative paths with '/', and its conferences.
 struct BoardImage {
