@@ -8,6 +8,19 @@ add_subdirectory(${TWTRIM_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_F
 
 enable_testing()
 
+# Each test program is registered as TWTRIM_TEST_SHARDS CTest tests NAME.1,
+# NAME.2, ..., each running its share of the cases (GoogleTest sharding), so
+# `ctest -j` keeps every core busy: the fault sweeps are single-threaded.
+set(TWTRIM_TEST_SHARDS 2 CACHE STRING "CTest tests each test program is split into")
+function(twtrim_add_sharded_test name program)
+  foreach(shard RANGE 1 ${TWTRIM_TEST_SHARDS})
+    math(EXPR index "${shard} - 1")
+    add_test(NAME ${name}.${shard} COMMAND ${program})
+    set_tests_properties(${name}.${shard} PROPERTIES ENVIRONMENT
+      "GTEST_TOTAL_SHARDS=${TWTRIM_TEST_SHARDS};GTEST_SHARD_INDEX=${index};${ARGN}")
+  endforeach()
+endfunction()
+
 # Empty globs are allowed, so a tree with no tests yet still configures.
 file(GLOB TWTRIM_TEST_SUPPORT CONFIGURE_DEPENDS tests/support/*.cc)
 if(TWTRIM_TEST_SUPPORT)
@@ -31,7 +44,7 @@ if(TWTRIM_UNIT_TESTS)
   add_executable(twtrim_tests ${TWTRIM_UNIT_TESTS})
   target_link_libraries(twtrim_tests PRIVATE twtrim_test_support GTest::gtest_main)
   twtrim_warnings(twtrim_tests)
-  add_test(NAME unit COMMAND twtrim_tests)
+  twtrim_add_sharded_test(unit twtrim_tests)
 endif()
 
 # End-to-end tests: run the real program as a separate process.
@@ -41,6 +54,22 @@ if(TWTRIM_E2E_TESTS)
   target_link_libraries(twtrim_e2e_tests PRIVATE twtrim_test_support GTest::gtest_main)
   twtrim_warnings(twtrim_e2e_tests)
   add_dependencies(twtrim_e2e_tests twtrim32)
-  add_test(NAME e2e COMMAND twtrim_e2e_tests)
-  set_tests_properties(e2e PROPERTIES ENVIRONMENT "TWTRIM32_BIN=$<TARGET_FILE:twtrim32>")
+  twtrim_add_sharded_test(e2e twtrim_e2e_tests "TWTRIM32_BIN=$<TARGET_FILE:twtrim32>")
+endif()
+
+# Build time is mostly spent compiling the test files themselves, so: the
+# GoogleTest and standard headers every test includes are parsed once, and
+# under the sanitizers the test files (not the code they test, nor the
+# harness the sweeps run on) are compiled without optimisation.
+foreach(target twtrim_tests twtrim_e2e_tests)
+  if(TARGET ${target} AND TWTRIM_SANITIZE)
+    target_compile_options(${target} PRIVATE -O0)
+  endif()
+endforeach()
+if(TARGET twtrim_tests)
+  target_precompile_headers(twtrim_tests PRIVATE
+    <gtest/gtest.h> <cstdint> <functional> <map> <memory> <optional> <string> <vector>)
+  if(TARGET twtrim_e2e_tests)
+    target_precompile_headers(twtrim_e2e_tests REUSE_FROM twtrim_tests)
+  endif()
 endif()

@@ -82,14 +82,16 @@ test_program() {
   esac
 }
 
-# The names of the tests CTest knows in build directory $1.
+# The names of the tests CTest knows in build directory $1, a sharded program's shards
+# (unit.1, unit.2, ...) under one name.
 ctest_names() {
   [ -f "$1/CTestTestfile.cmake" ] || return 0
-  (cd "$1" && ctest -N) | sed -n 's/^ *Test *#[0-9]*: *//p'
+  (cd "$1" && ctest -N) | sed -n 's/^ *Test *#[0-9]*: *//p' | sed 's/\.[0-9]*$//' | uniq
 }
 
+# run_ctest BUILD_DIR NAME: the test NAME, its shards side by side.
 run_ctest() {
-  (cd "$1" && ctest --output-on-failure --no-tests=error -R "^$2\$")
+  (cd "$1" && ctest --output-on-failure --no-tests=error -j "${JOBS}" -R "^$2(\.[0-9]+)?\$")
 }
 
 # --- native ---------------------------------------------------------------------------------
@@ -142,8 +144,20 @@ stop_wine() {
   fi
 }
 
+# run_under_wine PROGRAM: its GoogleTest shards side by side, as CTest runs them natively;
+# each shard's output is shown whole once all have ended.
 run_under_wine() {
-  (cd build-win64 && "${WINE}" "$1")
+  local shard pids=() status=0
+  for ((shard = 0; shard < JOBS; shard++)); do
+    (cd build-win64 && GTEST_TOTAL_SHARDS="${JOBS}" GTEST_SHARD_INDEX="${shard}" \
+      "${WINE}" "$1" >"$1.shard${shard}.log" 2>&1) &
+    pids+=($!)
+  done
+  for shard in "${!pids[@]}"; do
+    wait "${pids[shard]}" || status=1
+    cat "build-win64/$1.shard${shard}.log"
+  done
+  return "${status}"
 }
 
 windows() {
