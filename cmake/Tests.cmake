@@ -10,8 +10,9 @@ enable_testing()
 
 # Each test program is registered as TWTRIM_TEST_SHARDS CTest tests NAME.1,
 # NAME.2, ..., each running its share of the cases (GoogleTest sharding), so
-# `ctest -j` keeps every core busy: the fault sweeps are single-threaded.
-set(TWTRIM_TEST_SHARDS 2 CACHE STRING "CTest tests each test program is split into")
+# `ctest -j` keeps every core busy: the fault sweeps are single-threaded, and
+# more shards than cores even out their unequal lengths.
+set(TWTRIM_TEST_SHARDS 8 CACHE STRING "CTest tests each test program is split into")
 function(twtrim_add_sharded_test name program)
   foreach(shard RANGE 1 ${TWTRIM_TEST_SHARDS})
     math(EXPR index "${shard} - 1")
@@ -66,7 +67,9 @@ foreach(target twtrim_tests twtrim_e2e_tests)
     target_compile_options(${target} PRIVATE -O0)
   endif()
 endforeach()
-if(TARGET twtrim_tests)
+# (Not in the MinGW builds: their GCC 12 at -O2 then reports false
+# -Warray-bounds errors inside std::string.)
+if(TARGET twtrim_tests AND NOT WIN32)
   target_precompile_headers(twtrim_tests PRIVATE
     <gtest/gtest.h> <cstdint> <functional> <map> <memory> <optional> <string> <vector>)
   if(TARGET twtrim_e2e_tests)

@@ -2,9 +2,10 @@
 # shellcheck disable=SC2317  # the step functions are called through step()
 # Builds and runs every test of TWTRIM32:
 #   1. native build with AddressSanitizer and UndefinedBehaviorSanitizer, all CTest suites;
-#   2. the Windows 32-bit product (TWTRIM32.EXE and the test programs), compiled and linked;
+#   2. the Windows 32-bit product TWTRIM32.EXE, compiled and linked;
 #   3. the Windows 64-bit build, its test programs run under Wine;
 #   4. a short bounded run of every libFuzzer target on its seed corpus.
+# Test programs run as GoogleTest shards side by side, fuzzers TWTRIM_JOBS at a time.
 # Installs what a fresh Debian machine lacks. Ends with "N passed, N failed"; exits non-zero
 # when anything failed.
 #
@@ -144,17 +145,19 @@ stop_wine() {
   fi
 }
 
-# run_under_wine PROGRAM: its GoogleTest shards side by side, as CTest runs them natively;
+# run_under_wine PROGRAM: its GoogleTest shards, JOBS at a time, as CTest runs them natively;
 # each shard's output is shown whole once all have ended.
 run_under_wine() {
-  local shard pids=() status=0
-  for ((shard = 0; shard < JOBS; shard++)); do
-    (cd build-win64 && GTEST_TOTAL_SHARDS="${JOBS}" GTEST_SHARD_INDEX="${shard}" \
+  local shards=$((JOBS * 4)) shard status=0
+  for ((shard = 0; shard < shards; shard++)); do
+    if ((shard >= JOBS)); then wait -n || status=1; fi
+    (cd build-win64 && GTEST_TOTAL_SHARDS="${shards}" GTEST_SHARD_INDEX="${shard}" \
       "${WINE}" "$1" >"$1.shard${shard}.log" 2>&1) &
-    pids+=($!)
   done
-  for shard in "${!pids[@]}"; do
-    wait "${pids[shard]}" || status=1
+  for ((shard = 0; shard < JOBS && shard < shards; shard++)); do
+    wait -n || status=1
+  done
+  for ((shard = 0; shard < shards; shard++)); do
     cat "build-win64/$1.shard${shard}.log"
   done
   return "${status}"
@@ -198,14 +201,31 @@ run_fuzzer() {
     -artifact_prefix="${artifacts}" "${corpora[@]}"
 }
 
+# finish_fuzzer NAME PID: waits for the fuzzer started in the background and shows its output.
+finish_fuzzer() {
+  local status=0
+  wait "$2" || status=1
+  cat "build-fuzz/fuzz-work/$1.log"
+  return "${status}"
+}
+
 fuzz() {
   local sources=(tests/fuzz/*_fuzz.cc)
   [ -e "${sources[0]}" ] || return 0
   step "fuzz build (clang, libFuzzer)" configure_and_build fuzz --target fuzzers || return
-  local source name
-  for source in "${sources[@]}"; do
-    name="$(basename "${source}" .cc)"
-    step "fuzz ${name} (${FUZZ_SECONDS} s)" run_fuzzer "${name}"
+  # JOBS targets at a time, each a step of its own.
+  local names=() i j pids=()
+  mkdir -p build-fuzz/fuzz-work
+  for i in "${sources[@]}"; do names+=("$(basename "${i}" .cc)"); done
+  for ((i = 0; i < ${#names[@]}; i += JOBS)); do
+    pids=()
+    for ((j = i; j < i + JOBS && j < ${#names[@]}; j++)); do
+      run_fuzzer "${names[j]}" >"build-fuzz/fuzz-work/${names[j]}.log" 2>&1 &
+      pids+=($!)
+    done
+    for ((j = i; j < i + ${#pids[@]}; j++)); do
+      step "fuzz ${names[j]} (${FUZZ_SECONDS} s)" finish_fuzzer "${names[j]}" "${pids[j - i]}"
+    done
   done
 }
 

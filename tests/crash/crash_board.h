@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "board/board_builder.h"
+#include "support/full_sweeps.h"
 #include "support/report_lines.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
@@ -31,11 +32,7 @@ namespace twtrim::crash {
 namespace fs = std::filesystem;
 using test::Lines;
 
-// Full counts (kills, rounds, interrupts) instead of the quick ones.
-inline bool FullSweeps() {
-  const char* value = std::getenv("TWTRIM_FULL_SWEEPS");
-  return value != nullptr && std::string_view(value) == "1";
-}
+using test::FullSweeps;
 
 inline std::optional<std::string> ReadFile(const std::string& path) {
   std::string bytes;

@@ -182,11 +182,6 @@ void ObserveBackups(Os& real, const ScratchBoard& board, DiskState* disk) {
 
 }  // namespace
 
-bool FullSweeps() {
-  const char* value = std::getenv("TWTRIM_FULL_SWEEPS");
-  return value != nullptr && *value != '\0' && std::string(value) != "0";
-}
-
 // Calls that create, replace or remove a name: where a commit or a rollback
 // changes what the board is, so a sweep never strides over one.
 static bool ChangesNames(OsCall kind) {

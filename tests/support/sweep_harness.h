@@ -22,13 +22,12 @@
 #include "platform/os.h"
 #include "support/app_harness.h"
 #include "support/fault_os.h"
+#include "support/full_sweeps.h"
 #include "support/report_lines.h"
 #include "support/sweep_model.h"
 
 namespace twtrim::test {
 
-// True when TWTRIM_FULL_SWEEPS is set to anything but "" or "0".
-bool FullSweeps();
 
 // The calls from..to (1-based, inclusive) of `log` a sweep injects at: all
 // of them with TWTRIM_FULL_SWEEPS; otherwise every `native`th (POSIX) or
