@@ -35,7 +35,13 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 
 void FailAt(FaultOs& os, uint64_t n) { os.AddFault({{std::nullopt, "", n}, FaultEffect::kFail}); }
 
-TEST(DoubleFaultSweep, NothingIsLostWhenTheRollbackFails) {
+// The sweep is cut into parts, each taking every kParts-th first fault, so
+// that the suite's shards share its length.
+constexpr size_t kParts = 2;
+
+class DoubleFaultSweep : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(DoubleFaultSweep, NothingIsLostWhenTheRollbackFails) {
   const std::unique_ptr<Os> real = SystemOs();
   const BoardImage image = SweepBoard();
   const BoardExpectation expected = Expect(image);
@@ -56,10 +62,15 @@ TEST(DoubleFaultSweep, NothingIsLostWhenTheRollbackFails) {
   }
   ASSERT_NE(firstCommit, 0u) << "no commit rename in the fault-free run";
 
-  SweepTally tally("double-fault");
+  const size_t part = GetParam();
+  SweepTally tally("double-fault part " + std::to_string(part + 1) + " of " +
+                   std::to_string(kParts));
   uint64_t firstFaults = 0, rollbacks = 0, incomplete = 0;
   int reported = 0;
-  for (uint64_t first : SweepPoints(baseline.log, firstCommit, baseline.log.size(), 4, 12)) {
+  const std::vector<uint64_t> firsts =
+      SweepPoints(baseline.log, firstCommit, baseline.log.size(), 4, 12);
+  for (size_t i = part; i < firsts.size(); i += kParts) {
+    const uint64_t first = firsts[i];
     ++firstFaults;
     SweepRun once;
     {
@@ -99,6 +110,8 @@ TEST(DoubleFaultSweep, NothingIsLostWhenTheRollbackFails) {
   EXPECT_GT(incomplete, 0u) << "no second fault ever defeated a rollback: the sweep misses it";
   EXPECT_TRUE(tally.AllPassed());
 }
+
+INSTANTIATE_TEST_SUITE_P(Parts, DoubleFaultSweep, ::testing::Range<size_t>(0, kParts));
 
 }  // namespace
 }  // namespace twtrim::test
