@@ -180,11 +180,9 @@ void ObserveBackups(Os& real, const ScratchBoard& board, DiskState* disk) {
   }
 }
 
-}  // namespace
-
 // Calls that create, replace or remove a name: where a commit or a rollback
 // changes what the board is, so a sweep never strides over one.
-static bool ChangesNames(OsCall kind) {
+bool ChangesNames(OsCall kind) {
   switch (kind) {
     case OsCall::kCreateExclusive:
     case OsCall::kCreateNew:
@@ -196,6 +194,8 @@ static bool ChangesNames(OsCall kind) {
       return false;
   }
 }
+
+}  // namespace
 
 std::vector<uint64_t> SweepPoints(const std::vector<CallRecord>& log, uint64_t from, uint64_t to,
                                   uint64_t native, uint64_t windows) {
