@@ -559,8 +559,9 @@ inline bool RecoverByTheBook(const std::string& home) {
 // clean-up, the README procedure, and a final write that must leave the
 // packed board. `lockAllowed`: the run was killed outright (SIGKILL), so a
 // stale lock is the truth; an interrupted run must have removed it.
-inline void CheckStoppedRun(const Reference& ref, const std::string& home, bool lockAllowed,
-                            Tally* tally) {
+// Returns what the stopped run left.
+inline Observed CheckStoppedRun(const Reference& ref, const std::string& home, bool lockAllowed,
+                                Tally* tally) {
   ++tally->runs;
   const int failuresBefore = FailureCount();
   const Observed seen = CheckNothingLost(ref, home, lockAllowed);
@@ -603,6 +604,7 @@ inline void CheckStoppedRun(const Reference& ref, const std::string& home, bool 
   const Observed last = CheckNothingLost(ref, home, false);
   EXPECT_TRUE(last.staged.empty());
   if (FailureCount() == failuresBefore) ++tally->passed;
+  return seen;
 }
 
 }  // namespace twtrim::crash

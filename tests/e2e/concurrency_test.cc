@@ -237,11 +237,16 @@ TEST(Interrupts, AtRandomMomentsOfAWrite) {
     SendSignal(child, signal);
     const ProcessResult run = WaitProcess(child);
     EXPECT_TRUE(run.exitCode == -signal || run.exitCode == 0) << run.exitCode;
-    tally.Count(run.exitCode == 0 ? "finished before the signal" : "ended by the signal");
-    if (run.exitCode == -signal) {
-      EXPECT_FALSE(Contains(run.stdoutBytes, kFooterRule)) << "an interrupted run wrote a footer";
+    // A signal can still land between the report's footer (written after the
+    // lock's release) and the exit; the run then dies of it with its work done.
+    const bool reported = Contains(run.stdoutBytes, kFooterRule);
+    tally.Count(run.exitCode == 0     ? "finished before the signal"
+                : reported ? "ended by the signal after its report"
+                           : "ended by the signal");
+    const Observed seen = CheckStoppedRun(ref, home, false, &tally);
+    if (reported) {
+      EXPECT_TRUE(seen.allPacked()) << "a complete report over an unpacked board";
     }
-    CheckStoppedRun(ref, home, false, &tally);
   }
   tally.Print("interrupt at random moment");
   EXPECT_EQ(tally.passed, tally.runs);
