@@ -214,9 +214,9 @@ fuzz() {
   [ -e "${sources[0]}" ] || return 0
   step "fuzz build (clang, libFuzzer)" configure_and_build fuzz --target fuzzers || return
   # JOBS targets at a time, each a step of its own.
-  local names=() i j pids=()
+  local names=() source i j pids=()
   mkdir -p build-fuzz/fuzz-work
-  for i in "${sources[@]}"; do names+=("$(basename "${i}" .cc)"); done
+  for source in "${sources[@]}"; do names+=("$(basename "${source}" .cc)"); done
   for ((i = 0; i < ${#names[@]}; i += JOBS)); do
     pids=()
     for ((j = i; j < i + JOBS && j < ${#names[@]}; j++)); do
