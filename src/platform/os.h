@@ -33,9 +33,26 @@ class OsFile {
   // Closes the handle; later calls on this object fail. The result tells
   // whether the system accepted the close.
   virtual bool Close() = 0;
+  // The identity of the open file itself, whatever name it has now.
+  virtual bool Identity(struct FileIdentity* identity) = 0;
+  // Gives this (newly created) file the owner, group and permission bits of
+  // the file at `originalPath` (POSIX fchown/fchmod; Windows: nothing to do,
+  // new files inherit the directory's access rules).
+  virtual bool CopyOwnerAndMode(const std::string& originalPath) = 0;
 };
 
-enum class PathKind { kMissing, kFile, kDirectory };
+// Names one file on one volume (POSIX st_dev/st_ino; Windows volume serial
+// number and file index), so a file replaced under the same name is told
+// apart from the one a handle holds.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// kOther: something that is neither a regular file nor a directory (a FIFO,
+// a device, a socket), which the program never opens as a file.
+enum class PathKind { kMissing, kFile, kDirectory, kOther };
 
 struct DirEntry {
   std::string name;  // bare name, no directory
@@ -64,9 +81,8 @@ class Os {
   // --- files -------------------------------------------------------------
   // Existing file, read-only, sharing read, write and delete with others.
   virtual std::unique_ptr<OsFile> OpenSharedRead(const std::string& path) = 0;
-  // Write-only, unshared, replacing any file of that name (create-always).
-  virtual std::unique_ptr<OsFile> CreateExclusive(const std::string& path) = 0;
-  // Write-only, unshared, failing when the name exists (atomic create-new).
+  // Write-only, unshared, failing when the name exists in any form, a
+  // symbolic link included, which is never followed (atomic create-new).
   virtual std::unique_ptr<OsFile> CreateNew(const std::string& path) = 0;
   // Write-only, others may read, created when missing (open-always).
   virtual std::unique_ptr<OsFile> OpenForAppend(const std::string& path) = 0;
@@ -75,8 +91,17 @@ class Os {
   // --- names -------------------------------------------------------------
   // kMissing also when the attributes cannot be read.
   virtual PathKind GetPathKind(const std::string& path) = 0;
+  // The identity of the file a name refers to now (a final symbolic link is
+  // not followed); false when it cannot be learned.
+  virtual bool PathIdentity(const std::string& path, FileIdentity* identity) = 0;
+  // The absolute form of `path` with ".", ".." and (POSIX) symbolic links
+  // resolved, so two spellings of one place compare equal. The part of the
+  // path that does not exist yet is appended as written, normalised.
+  virtual bool FullPath(const std::string& path, std::string* full) = 0;
   // Replaces `to` by `from` in one rename that is on disk when it returns.
   virtual bool ReplaceRename(const std::string& from, const std::string& to) = 0;
+  // Fails when the name exists already; the new name is on disk when it
+  // returns.
   virtual bool CreateDirectory(const std::string& path) = 0;
   // Entries of one directory matching `pattern` (a path whose last component
   // may hold '*' wildcards, matched without regard to ASCII case), in the

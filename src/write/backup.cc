@@ -52,7 +52,7 @@ bool FreeBackupName(Os& os, const std::string& root, const LocalTime& now, std::
 bool StreamCopy(Os& os, const std::string& source, const std::string& destination) {
   std::unique_ptr<OsFile> in = os.OpenSharedRead(source);
   if (!in) return false;
-  std::unique_ptr<OsFile> copy = os.CreateExclusive(destination);
+  std::unique_ptr<OsFile> copy = os.CreateNew(destination);
   if (!copy) return false;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kTransferBufferSize]());
   if (!buffer) return false;

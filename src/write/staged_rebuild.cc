@@ -91,11 +91,11 @@ class StagedBuild {
   }
 
   bool CreateStaged() {
-    stagedPtr_ = os_.CreateExclusive(plan_.stagedPtrPath);
+    stagedPtr_ = os_.CreateNew(plan_.stagedPtrPath);
     if (!stagedPtr_) return false;
-    stagedIdx_ = os_.CreateExclusive(plan_.stagedIdxPath);
+    stagedIdx_ = os_.CreateNew(plan_.stagedIdxPath);
     if (!stagedIdx_) return false;
-    stagedDat_ = os_.CreateExclusive(plan_.stagedDatPath);
+    stagedDat_ = os_.CreateNew(plan_.stagedDatPath);
     if (!stagedDat_) return false;
     buffer_ = std::make_unique<uint8_t[]>(kTransferBufferSize);  // zero-filled
     return true;

@@ -170,7 +170,7 @@ TEST(DryRun, StagedFilesOfAnEarlierRunSurviveAndOnlyTheLockIsCreated) {
   EXPECT_EQ(h.ReadFile(h.MessagePath("TWMSG01.PTR.NEW")), "left from an earlier run");
   EXPECT_EQ(ReadConference(h, 1), before);
   // Nothing but the report file and the lock is ever opened for writing.
-  EXPECT_EQ(h.os().calls(OsCall::kCreateExclusive), 0u);
+  EXPECT_EQ(h.os().calls(OsCall::kCreateNew), 0u);
   EXPECT_EQ(h.os().calls(OsCall::kReplaceRename), 0u);
   EXPECT_EQ(h.os().calls(OsCall::kCreateDirectory), 0u);
   EXPECT_EQ(h.os().calls(OsCall::kCreateNew), 1u);

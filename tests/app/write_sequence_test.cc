@@ -315,7 +315,7 @@ TEST(WriteSequence, WriteDecisionRefusesOrSkipsBeforeAnythingIsBuilt) {
     EXPECT_TRUE(EndsWith(
         run.lines,
         JoinLines({c.lastLines, {kReleased}, Footer(kRunTimeText, c.exitCode, c.safety)})));
-    EXPECT_EQ(h.os().calls(OsCall::kCreateExclusive), 0u);
+    EXPECT_EQ(h.os().calls(OsCall::kCreateNew), 0u);
     EXPECT_FALSE(h.Exists(h.HomePath("TWTRIM32-BACKUPS")));
     for (uint32_t n = 1; n <= before.size(); ++n) EXPECT_EQ(ReadConference(h, n), before[n - 1]);
   }
@@ -352,7 +352,7 @@ TEST(WriteSequence, FailedStagedBuildLeavesNothingBehind) {
   const char* failed = "WRITE ERROR: failed while building staged files for CONF1.";
   const std::vector<Case> cases = {
       {"staged IDX cannot be created",
-       [](AppHarness& h) { h.os().FailPath(OsCall::kCreateExclusive, "TWMSG01.IDX.NEW"); }, failed},
+       [](AppHarness& h) { h.os().FailPath(OsCall::kCreateNew, "TWMSG01.IDX.NEW"); }, failed},
       {"short write of the staged DAT",
        [](AppHarness& h) {
          h.os().AddFault({{OsCall::kWrite, "TWMSG01.DAT.NEW", 1}, FaultEffect::kShort});
@@ -362,7 +362,7 @@ TEST(WriteSequence, FailedStagedBuildLeavesNothingBehind) {
        [](AppHarness& h) { h.os().FailPath(OsCall::kFlush, "TWMSG01.PTR.NEW"); }, failed},
       {"a Deleted flag changes after the scan",
        [](AppHarness& h) {
-         h.os().BeforeCall(OsCall::kCreateExclusive, "TWMSG01.PTR.NEW", [&h] {
+         h.os().BeforeCall(OsCall::kCreateNew, "TWMSG01.PTR.NEW", [&h] {
            FlipByte(h.MessagePath("TWMSG01.PTR"), 2 * 256 + PtrRecord::kDeleted);
          });
        },
@@ -444,7 +444,7 @@ TEST(WriteSequence, GuardFailingBeforeTheCommitAbortsWithOriginalsIntact) {
 // written under its own name or under a temporary one first.
 void FailBackupCopy(AppHarness& h, const std::string& name) {
   for (const std::string& suffix : {name, name + ".PARTIAL"}) {
-    h.os().AddFault({{OsCall::kCreateExclusive,
+    h.os().AddFault({{OsCall::kCreateNew,
                       "TWTRIM32-BACKUPS/" + std::string(kBackupName) + "/" + suffix, 0}});
   }
 }
@@ -584,7 +584,7 @@ TEST(WriteSequence, UninvolvedFileChangedDuringTheWriteCannotBeVerifiedBack) {
 TEST(WriteSequence, FailedRestoreEndsIncompleteAndKeepsTheBackup) {
   WriteBoard b;
   b.h.os().AddFault({{OsCall::kReplaceRename, "MESSAGE/TWMSG02.PTR", 1}});
-  b.h.os().FailPath(OsCall::kCreateExclusive, "TWMSG01.DAT.ROLLBACK");
+  b.h.os().FailPath(OsCall::kCreateNew, "TWMSG01.DAT.ROLLBACK");
   const AppRun run = b.h.Run({"/CONF1..2", "/WRITE"});
 
   EXPECT_EQ(run.exitCode, 4);

@@ -86,6 +86,8 @@ class LogOs : public MemoryOs {
       return !closed_;
     }
     bool Flush() override { return !closed_; }
+    bool Identity(FileIdentity*) override { return false; }
+    bool CopyOwnerAndMode(const std::string&) override { return true; }
     bool Close() override {
       if (closed_) return false;
       closed_ = true;

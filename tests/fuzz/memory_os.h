@@ -30,12 +30,16 @@ class MemoryOs : public Os {
     if (files.find(path) == files.end()) return nullptr;
     return std::make_unique<File>(*this, path);
   }
-  std::unique_ptr<OsFile> CreateExclusive(const std::string&) override { return nullptr; }
   std::unique_ptr<OsFile> CreateNew(const std::string&) override { return nullptr; }
   std::unique_ptr<OsFile> OpenForAppend(const std::string&) override { return nullptr; }
   bool DeleteFile(const std::string&) override { return false; }
   PathKind GetPathKind(const std::string& path) override {
     return files.count(path) != 0 ? PathKind::kFile : PathKind::kMissing;
+  }
+  bool PathIdentity(const std::string&, FileIdentity*) override { return false; }
+  bool FullPath(const std::string& path, std::string* full) override {
+    *full = path;
+    return true;
   }
   bool ReplaceRename(const std::string&, const std::string&) override { return false; }
   bool CreateDirectory(const std::string&) override { return false; }
@@ -88,6 +92,8 @@ class MemoryOs : public Os {
       closed_ = true;
       return true;
     }
+    bool Identity(FileIdentity*) override { return false; }
+    bool CopyOwnerAndMode(const std::string&) override { return true; }
 
    private:
     MemoryOs& os_;

@@ -45,8 +45,8 @@ TEST_F(FaultOsTest, FailedCallNeverReachesTheSystem) {
   };
   auto oldKept = [](TempDir& d) { return d.Read("OLD") == "old"; };
   const Case cases[] = {
-      {OsCall::kCreateExclusive,
-       [](FaultOs& os, TempDir& d) { return os.CreateExclusive(d.Path("OLD")) != nullptr; },
+      {OsCall::kCreateNew,
+       [](FaultOs& os, TempDir& d) { return os.CreateNew(d.Path("OLD")) != nullptr; },
        oldKept},
       {OsCall::kCreateNew, [](FaultOs& os, TempDir& d) { return !!os.CreateNew(d.Path("NEW")); },
        [](TempDir& d) { return !d.Exists("NEW"); }},

@@ -42,7 +42,7 @@ TEST_F(FileIoTest, ExactTransfersFailOnShortOrFailedCalls) {
   ASSERT_TRUE(file->Seek(0));
   EXPECT_FALSE(ReadExact(*file, buffer, 1));
 
-  std::unique_ptr<OsFile> out = os_.CreateExclusive(dir_.Path("OUT"));
+  std::unique_ptr<OsFile> out = os_.CreateNew(dir_.Path("OUT"));
   os_.ShortNthCall(OsCall::kWrite, 2);
   EXPECT_TRUE(WriteExact(*out, "12345", 5));
   EXPECT_FALSE(WriteExact(*out, "abcdef", 6));

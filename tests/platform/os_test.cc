@@ -79,7 +79,7 @@ TEST_F(OsTest, SharedReadLetsOthersReadAndDelete) {
   EXPECT_EQ(os_->GetPathKind(P("CONF.DAT")), PathKind::kMissing);
 }
 
-TEST_F(OsTest, CreateNewNeverTouchesAnExistingFileAndCreateExclusiveTruncates) {
+TEST_F(OsTest, CreateNewNeverTouchesAnExistingFileAndCreateNewTruncates) {
   ASSERT_TRUE(dir_.Write("VIZIZE.BSY", "tosser"));
   EXPECT_EQ(os_->CreateNew(P("VIZIZE.BSY")), nullptr);
   EXPECT_EQ(dir_.Read("VIZIZE.BSY"), "tosser");
@@ -88,7 +88,7 @@ TEST_F(OsTest, CreateNewNeverTouchesAnExistingFileAndCreateExclusiveTruncates) {
   EXPECT_EQ(os_->CreateNew(P("LOCK")), nullptr);  // a second run is kept out
 
   ASSERT_TRUE(dir_.Write("STAGED", "a much longer old content"));
-  ASSERT_TRUE(WriteVia(os_->CreateExclusive(P("STAGED")), "new"));
+  ASSERT_TRUE(WriteVia(os_->CreateNew(P("STAGED")), "new"));
   EXPECT_EQ(dir_.Read("STAGED"), "new");
 }
 
@@ -121,14 +121,14 @@ TEST_F(OsTest, WrittenFilesAreUnsharedAndTheLogIsReadable) {
   EXPECT_TRUE(lock->Close());
   EXPECT_TRUE(os_->DeleteFile(P("VIZIZE.BSY")));
 
-  std::unique_ptr<OsFile> staged = os_->CreateExclusive(P("STAGED"));
+  std::unique_ptr<OsFile> staged = os_->CreateNew(P("STAGED"));
   ASSERT_NE(staged, nullptr);
   EXPECT_EQ(os_->OpenSharedRead(P("STAGED")), nullptr);
 
   std::unique_ptr<OsFile> log = os_->OpenForAppend(P("REPORT.TXT"));
   ASSERT_TRUE(log && WriteExact(*log, "x", 1));
   EXPECT_EQ(ReadVia(P("REPORT.TXT")), "x");                   // others may read the log
-  EXPECT_EQ(os_->CreateExclusive(P("REPORT.TXT")), nullptr);  // but not write it
+  EXPECT_EQ(os_->CreateNew(P("REPORT.TXT")), nullptr);  // but not write it
 }
 #endif
 
@@ -136,7 +136,7 @@ TEST_F(OsTest, WrittenFilesAreUnsharedAndTheLogIsReadable) {
 TEST_F(OsTest, SeekAndSizePastFourGiB) {
   const uint64_t offset = (uint64_t{5} << 30) + 3;
   {
-    std::unique_ptr<OsFile> file = os_->CreateExclusive(P("HUGE"));
+    std::unique_ptr<OsFile> file = os_->CreateNew(P("HUGE"));
     ASSERT_NE(file, nullptr);
     if (!file->Seek(offset) || !WriteExact(*file, "tail", 4) || !file->Close()) {
       GTEST_SKIP() << "the file system does not take a sparse file of 5 GiB";
@@ -205,7 +205,7 @@ TEST_F(OsTest, CommandLineIsArgvCutTo64) {
 TEST_F(OsTest, BackslashesWorkAsSeparators) {
   const std::string sub = dir_.path() + "\\SUB";
   ASSERT_TRUE(os_->CreateDirectory(sub));
-  ASSERT_TRUE(WriteVia(os_->CreateExclusive(sub + "\\A.PTR.NEW"), "staged"));
+  ASSERT_TRUE(WriteVia(os_->CreateNew(sub + "\\A.PTR.NEW"), "staged"));
   EXPECT_EQ(dir_.Read("SUB/A.PTR.NEW"), "staged");
   EXPECT_TRUE(os_->ReplaceRename(sub + "\\A.PTR.NEW", sub + "\\A.PTR"));
   std::vector<DirEntry> entries;

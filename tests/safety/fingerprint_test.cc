@@ -95,7 +95,7 @@ TEST_F(FingerprintTest, SlowSparseFileOver4GiB) {
   const uint64_t zeros = (uint64_t{1} << 32) + 3;
   const std::string path = dir_.Path("HUGE.DAT");
   {
-    std::unique_ptr<OsFile> file = real_->CreateExclusive(path);
+    std::unique_ptr<OsFile> file = real_->CreateNew(path);
     ASSERT_TRUE(file);
     uint32_t put = 0;
     ASSERT_TRUE(file->Seek(zeros) && file->Write("tail!", 5, &put) && put == 5 && file->Close());

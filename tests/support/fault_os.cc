@@ -7,7 +7,7 @@ namespace twtrim {
 const char* OsCallName(OsCall kind) {
   // clang-format off
   static const char* const kNames[kOsCallKinds] = {
-      "OpenSharedRead", "CreateExclusive", "CreateNew", "OpenForAppend", "DeleteFile",
+      "OpenSharedRead", "CreateNew", "OpenForAppend", "DeleteFile",
       "GetPathKind", "ReplaceRename", "CreateDirectory", "ListDirectory", "CurrentDirectory",
       "ListProcessNames", "Read", "Write", "Seek", "SeekToEnd", "Size", "Flush", "Close"};
   // clang-format on
@@ -133,6 +133,10 @@ class FaultFile : public OsFile {
   bool Flush() override { return Pass(OsCall::kFlush) && real_->Flush(); }
   // A close failed by rule leaves the real handle open until this object goes.
   bool Close() override { return Pass(OsCall::kClose) && real_->Close(); }
+  bool Identity(FileIdentity* identity) override { return real_->Identity(identity); }
+  bool CopyOwnerAndMode(const std::string& originalPath) override {
+    return real_->CopyOwnerAndMode(originalPath);
+  }
 
  private:
   bool Pass(OsCall kind) { return state_->Enter(kind, path_) == Verdict::kPass; }
@@ -190,9 +194,6 @@ std::unique_ptr<OsFile> FaultOs::Open(OsCall kind, const std::string& path,
 }
 std::unique_ptr<OsFile> FaultOs::OpenSharedRead(const std::string& path) {
   return Open(OsCall::kOpenSharedRead, path, &Os::OpenSharedRead);
-}
-std::unique_ptr<OsFile> FaultOs::CreateExclusive(const std::string& path) {
-  return Open(OsCall::kCreateExclusive, path, &Os::CreateExclusive);
 }
 std::unique_ptr<OsFile> FaultOs::CreateNew(const std::string& path) {
   return Open(OsCall::kCreateNew, path, &Os::CreateNew);

@@ -28,7 +28,7 @@ namespace twtrim {
 
 // clang-format off
 enum class OsCall {
-  kOpenSharedRead, kCreateExclusive, kCreateNew, kOpenForAppend, kDeleteFile, kGetPathKind,
+  kOpenSharedRead, kCreateNew, kOpenForAppend, kDeleteFile, kGetPathKind,
   kReplaceRename, kCreateDirectory, kListDirectory, kCurrentDirectory, kListProcessNames,
   kRead, kWrite, kSeek, kSeekToEnd, kSize, kFlush, kClose
 };
@@ -124,11 +124,16 @@ class FaultOs : public Os {
   ControlHandler controlHandler() const { return handler_; }
 
   std::unique_ptr<OsFile> OpenSharedRead(const std::string& path) override;
-  std::unique_ptr<OsFile> CreateExclusive(const std::string& path) override;
   std::unique_ptr<OsFile> CreateNew(const std::string& path) override;
   std::unique_ptr<OsFile> OpenForAppend(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
   PathKind GetPathKind(const std::string& path) override;
+  bool PathIdentity(const std::string& path, FileIdentity* identity) override {
+    return real_.PathIdentity(path, identity);
+  }
+  bool FullPath(const std::string& path, std::string* full) override {
+    return real_.FullPath(path, full);
+  }
   bool ReplaceRename(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) override;

@@ -184,7 +184,6 @@ void ObserveBackups(Os& real, const ScratchBoard& board, DiskState* disk) {
 // changes what the board is, so a sweep never strides over one.
 bool ChangesNames(OsCall kind) {
   switch (kind) {
-    case OsCall::kCreateExclusive:
     case OsCall::kCreateNew:
     case OsCall::kDeleteFile:
     case OsCall::kReplaceRename:

@@ -113,7 +113,7 @@ TEST_F(SingleFaultSweep, FaultFreeWriteGivesTheIndependentPack) {
   std::vector<bool> seen(kOsCallKinds, false);
   for (const CallRecord& call : run.log) seen[static_cast<int>(call.kind)] = true;
   for (OsCall kind :
-       {OsCall::kOpenSharedRead, OsCall::kCreateExclusive, OsCall::kCreateNew,
+       {OsCall::kOpenSharedRead, OsCall::kCreateNew, OsCall::kCreateNew,
         OsCall::kOpenForAppend, OsCall::kDeleteFile, OsCall::kGetPathKind, OsCall::kReplaceRename,
         OsCall::kCreateDirectory, OsCall::kListDirectory, OsCall::kCurrentDirectory,
         OsCall::kListProcessNames, OsCall::kRead, OsCall::kWrite, OsCall::kSeek, OsCall::kSize,

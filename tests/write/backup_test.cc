@@ -97,7 +97,7 @@ TEST_F(BackupTest, MissingOrDirectorySourceFailsOnlyWhenRequired) {
     EXPECT_EQ(copy, "");
     EXPECT_FALSE(BackupFile(os_, out_, source, dir, nullptr, true));
   }
-  EXPECT_EQ(os_.calls(OsCall::kCreateExclusive), 0u);
+  EXPECT_EQ(os_.calls(OsCall::kCreateNew), 0u);
 
   board::ConferenceBuilder b;
   b.Add(board::Deleted(board::Root(1, 1)));
@@ -152,7 +152,7 @@ TEST_F(BackupTest, SourceChangingDuringTheCopyLeavesNoCopy) {
 TEST_F(BackupTest, FailedCopyStepLeavesNothingAtTheDestination) {
   // Each of these would leave a partial or unproven copy at the destination.
   const std::tuple<OsCall, const char*, FaultEffect> faults[] = {
-      {OsCall::kCreateExclusive, "copy", FaultEffect::kFail},
+      {OsCall::kCreateNew, "copy", FaultEffect::kFail},
       {OsCall::kRead, "source", FaultEffect::kFail},
       {OsCall::kWrite, "copy", FaultEffect::kShort},
       {OsCall::kFlush, "copy", FaultEffect::kFail},

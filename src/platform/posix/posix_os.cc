@@ -11,6 +11,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -36,6 +39,13 @@ bool ToSystemPath(const std::string& path, char (&out)[kSystemPathBuffer]) {
   }
   out[size] = '\0';
   return true;
+}
+
+FileIdentity IdentityOf(const struct stat& info) {
+  FileIdentity identity;
+  identity.volume = static_cast<uint64_t>(info.st_dev);
+  identity.file = static_cast<uint64_t>(info.st_ino);
+  return identity;
 }
 
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
@@ -90,6 +100,30 @@ class PosixFile : public OsFile {
   }
 
   bool Flush() override { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+  bool Identity(FileIdentity* identity) override {
+    struct stat info;
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0) return false;
+    *identity = IdentityOf(info);
+    return true;
+  }
+
+  // Run as root, a pack must not leave the board's files owned by root and
+  // readable by everyone: the copy takes the original's owner and mode.
+  bool CopyOwnerAndMode(const std::string& originalPath) override {
+    char name[kSystemPathBuffer];
+    struct stat original;
+    if (fd_ < 0 || !ToSystemPath(originalPath, name) || ::stat(name, &original) != 0) {
+      return false;
+    }
+    struct stat mine;
+    if (::fstat(fd_, &mine) != 0) return false;
+    if ((mine.st_uid != original.st_uid || mine.st_gid != original.st_gid) &&
+        ::fchown(fd_, original.st_uid, original.st_gid) != 0) {
+      return false;
+    }
+    return ::fchmod(fd_, original.st_mode & 07777) == 0;
+  }
 
   // Async-signal-safe: the control handler closes the lock file with it.
   bool Close() override {
@@ -309,12 +343,10 @@ std::unique_ptr<OsFile> PosixOs::OpenSharedRead(const std::string& path) {
   return OpenFile(path, O_RDONLY | O_NONBLOCK);
 }
 
-std::unique_ptr<OsFile> PosixOs::CreateExclusive(const std::string& path) {
-  return OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC);
-}
-
+// O_EXCL never follows a symbolic link, not even a dangling one; O_NOFOLLOW
+// says so once more for systems that bend the rule.
 std::unique_ptr<OsFile> PosixOs::CreateNew(const std::string& path) {
-  return OpenFile(path, O_WRONLY | O_CREAT | O_EXCL);
+  return OpenFile(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
 }
 
 // O_APPEND: with no sharing modes to keep a second run out of the report
@@ -333,7 +365,52 @@ PathKind PosixOs::GetPathKind(const std::string& path) {
   char name[kSystemPathBuffer];
   struct stat info;
   if (!ToSystemPath(path, name) || ::stat(name, &info) != 0) return PathKind::kMissing;
-  return S_ISDIR(info.st_mode) ? PathKind::kDirectory : PathKind::kFile;
+  if (S_ISDIR(info.st_mode)) return PathKind::kDirectory;
+  return S_ISREG(info.st_mode) ? PathKind::kFile : PathKind::kOther;
+}
+
+bool PosixOs::PathIdentity(const std::string& path, FileIdentity* identity) {
+  char name[kSystemPathBuffer];
+  struct stat info;
+  if (!ToSystemPath(path, name) || ::lstat(name, &info) != 0) return false;
+  *identity = IdentityOf(info);
+  return true;
+}
+
+bool PosixOs::FullPath(const std::string& path, std::string* full) {
+  char name[kSystemPathBuffer];
+  if (!ToSystemPath(path, name)) return false;
+  std::string absolute = name;
+  if (absolute.empty() || absolute[0] != '/') {
+    char current[kSystemPathBuffer];
+    if (::getcwd(current, sizeof current) == nullptr) return false;
+    absolute = std::string(current) + "/" + absolute;
+  }
+  // The longest existing leading part goes through realpath(); what follows
+  // it does not exist yet, so it holds no link and is normalised as text.
+  std::vector<std::string> rest;
+  std::string existing = absolute;
+  char resolved[PATH_MAX];
+  while (::realpath(existing.c_str(), resolved) == nullptr) {
+    const size_t slash = existing.find_last_of('/');
+    if (slash == std::string::npos) return false;
+    rest.push_back(existing.substr(slash + 1));
+    existing = slash == 0 ? "/" : existing.substr(0, slash);
+  }
+  std::string result = resolved;
+  for (size_t i = rest.size(); i-- > 0;) {
+    const std::string& part = rest[i];
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      const size_t slash = result.find_last_of('/');
+      result = slash == 0 ? "/" : result.substr(0, slash);
+      continue;
+    }
+    if (result != "/") result += '/';
+    result += part;
+  }
+  *full = result;
+  return true;
 }
 
 bool PosixOs::ReplaceRename(const std::string& from, const std::string& to) {
@@ -352,7 +429,9 @@ bool PosixOs::ReplaceRename(const std::string& from, const std::string& to) {
 
 bool PosixOs::CreateDirectory(const std::string& path) {
   char name[kSystemPathBuffer];
-  return ToSystemPath(path, name) && ::mkdir(name, kNewDirectoryMode) == 0;
+  if (!ToSystemPath(path, name) || ::mkdir(name, kNewDirectoryMode) != 0) return false;
+  SyncDirectory(DirectoryOf(name));
+  return true;
 }
 
 bool PosixOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) {

@@ -32,6 +32,14 @@ bool MoveFilePointer(HANDLE handle, uint64_t offset, DWORD method) {
   return result != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
+bool IdentityOfHandle(HANDLE handle, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(handle, &info) == FALSE) return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
 class Win32File : public OsFile {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
@@ -70,6 +78,15 @@ class Win32File : public OsFile {
   }
 
   bool Flush() override { return ValidHandle(handle_) && FlushFileBuffers(handle_) != FALSE; }
+
+  bool Identity(FileIdentity* identity) override {
+    return ValidHandle(handle_) && IdentityOfHandle(handle_, identity);
+  }
+
+  // A new file inherits the access rules of its directory, as the original did.
+  bool CopyOwnerAndMode(const std::string& /*originalPath*/) override {
+    return ValidHandle(handle_);
+  }
 
   // Runs on the console-control thread for the lock: no allocation.
   bool Close() override {
@@ -114,10 +131,6 @@ std::unique_ptr<OsFile> Win32Os::OpenSharedRead(const std::string& path) {
                   OPEN_EXISTING);
 }
 
-std::unique_ptr<OsFile> Win32Os::CreateExclusive(const std::string& path) {
-  return OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
-}
-
 std::unique_ptr<OsFile> Win32Os::CreateNew(const std::string& path) {
   return OpenFile(path, GENERIC_WRITE, 0, CREATE_NEW);
 }
@@ -136,7 +149,30 @@ PathKind Win32Os::GetPathKind(const std::string& path) {
   if (!UsablePath(path)) return PathKind::kMissing;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kDirectory : PathKind::kFile;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kDirectory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? PathKind::kOther : PathKind::kFile;
+}
+
+bool Win32Os::PathIdentity(const std::string& path, FileIdentity* identity) {
+  if (!UsablePath(path)) return false;
+  // No access rights asked for: reading the identity must not disturb a
+  // process that holds the file.
+  const HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = IdentityOfHandle(handle, identity);
+  CloseHandle(handle);
+  return known;
+}
+
+bool Win32Os::FullPath(const std::string& path, std::string* full) {
+  if (!UsablePath(path)) return false;
+  char buffer[MAX_PATH * 4];
+  const DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  if (length == 0 || length >= sizeof buffer) return false;
+  full->assign(buffer, length);
+  return true;
 }
 
 bool Win32Os::ReplaceRename(const std::string& from, const std::string& to) {

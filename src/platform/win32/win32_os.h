@@ -13,12 +13,13 @@ namespace twtrim {
 class Win32Os : public Os {
  public:
   std::unique_ptr<OsFile> OpenSharedRead(const std::string& path) override;
-  std::unique_ptr<OsFile> CreateExclusive(const std::string& path) override;
   std::unique_ptr<OsFile> CreateNew(const std::string& path) override;
   std::unique_ptr<OsFile> OpenForAppend(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
 
   PathKind GetPathKind(const std::string& path) override;
+  bool PathIdentity(const std::string& path, FileIdentity* identity) override;
+  bool FullPath(const std::string& path, std::string* full) override;
   bool ReplaceRename(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) override;
