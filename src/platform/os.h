@@ -110,6 +110,8 @@ class Os {
   virtual bool ListDirectory(const std::string& pattern,
                              std::vector<DirEntry>* entries) = 0;
   virtual bool CurrentDirectory(std::string* path) = 0;
+  // Bytes an unprivileged writer may still use on the volume of `directory`.
+  virtual bool FreeSpace(const std::string& directory, uint64_t* bytes) = 0;
 
   // --- processes, time ---------------------------------------------------
   // Executable file names (no directory) of every running process.

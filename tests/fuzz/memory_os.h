@@ -45,6 +45,7 @@ class MemoryOs : public Os {
   bool CreateDirectory(const std::string&) override { return false; }
   bool ListDirectory(const std::string&, std::vector<DirEntry>*) override { return false; }
   bool CurrentDirectory(std::string*) override { return false; }
+  bool FreeSpace(const std::string&, uint64_t*) override { return false; }
   bool ListProcessNames(std::vector<std::string>*) override { return false; }
   LocalTime Now() override { return {}; }
   void WriteStdout(const char* data, size_t size) override { stdoutText.append(data, size); }

@@ -105,6 +105,7 @@ class FaultOs : public Os {
   void FailProcessList() { failProcessList_ = true; }
   void SetNow(const LocalTime& time) { now_ = time; }
   void FailCurrentDirectory() { failCurrentDirectory_ = true; }
+  void SetFreeSpace(uint64_t bytes) { freeSpace_ = bytes; }
   // The console never forwards: by default it is not interactive, its size is
   // unknown and ReadKeyEvent fails (the key queue is empty).
   void SetInteractive(bool interactive) { interactive_ = interactive; }
@@ -139,6 +140,11 @@ class FaultOs : public Os {
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) override;
   bool CurrentDirectory(std::string* path) override;
   bool ListProcessNames(std::vector<std::string>* names) override;
+  bool FreeSpace(const std::string& directory, uint64_t* bytes) override {
+    if (!freeSpace_) return real_.FreeSpace(directory, bytes);
+    *bytes = *freeSpace_;
+    return true;
+  }
   LocalTime Now() override { return now_ ? *now_ : real_.Now(); }
   void WriteStdout(const char* data, size_t size) override { stdout_.append(data, size); }
   bool IsInteractiveConsole() override { return interactive_; }
@@ -160,6 +166,7 @@ class FaultOs : public Os {
   std::string stdout_;
   std::optional<std::vector<std::string>> processNames_;
   std::optional<LocalTime> now_;
+  std::optional<uint64_t> freeSpace_;
   bool failProcessList_ = false, failCurrentDirectory_ = false;
   bool interactive_ = false, hasConsoleSize_ = false;
   int rows_ = 0, columns_ = 0;

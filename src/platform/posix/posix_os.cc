@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -463,6 +464,14 @@ bool PosixOs::CurrentDirectory(std::string* path) {
   char buffer[512];
   if (::getcwd(buffer, sizeof buffer) == nullptr) return false;
   *path = buffer;
+  return true;
+}
+
+bool PosixOs::FreeSpace(const std::string& directory, uint64_t* bytes) {
+  char name[kSystemPathBuffer];
+  struct statvfs info;
+  if (!ToSystemPath(directory, name) || ::statvfs(name, &info) != 0) return false;
+  *bytes = static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
   return true;
 }
 

@@ -29,6 +29,7 @@ class PosixOs : public Os {
   bool CreateDirectory(const std::string& path) override;
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) override;
   bool CurrentDirectory(std::string* path) override;
+  bool FreeSpace(const std::string& directory, uint64_t* bytes) override;
 
   bool ListProcessNames(std::vector<std::string>* names) override;
   LocalTime Now() override;

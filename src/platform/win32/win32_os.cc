@@ -185,6 +185,16 @@ bool Win32Os::CreateDirectory(const std::string& path) {
   return UsablePath(path) && CreateDirectoryA(path.c_str(), nullptr) != FALSE;
 }
 
+bool Win32Os::FreeSpace(const std::string& directory, uint64_t* bytes) {
+  ULARGE_INTEGER available;
+  if (!UsablePath(directory) ||
+      GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr) == FALSE) {
+    return false;
+  }
+  *bytes = available.QuadPart;
+  return true;
+}
+
 bool Win32Os::ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) {
   entries->clear();
   if (!UsablePath(pattern)) return false;
