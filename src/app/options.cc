@@ -1,6 +1,8 @@
 #include "app/options.h"
 
+#include "platform/command_line.h"
 #include "report/paths.h"
+#include "report/places.h"
 
 namespace twtrim {
 namespace {
@@ -185,21 +187,35 @@ bool DeriveControlPaths(RunOptions* o) {
 }
 
 // The report path rules, in order; the log is opened last, so nothing is
-// created unless every other check has passed.
-bool CheckAndOpenLog(ReportOutput& out, const RunOptions& options) {
+// created unless every other check has passed. A FIFO or a device would
+// block the run before it takes its lock, or swallow the report.
+bool CheckAndOpenLog(Os& os, ReportOutput& out, const RunOptions& options) {
   const std::string& path = options.logPath;
   if (HasParentSegment(path)) {
     out.Line("ERROR: /LOG path may not contain a '..' parent-directory segment.");
   } else if (!HasTxtExtension(path)) {
     out.Line("ERROR: /LOG must use a .TXT filename.");
-  } else if (IsInsideDirectory(path, options.messageDir)) {
+  } else if (InsidePlaceByAnySpelling(os, path, options.messageDir)) {
     out.Line("ERROR: /LOG may not be created inside the MESSAGE directory.");
+  } else if (os.GetPathKind(path) == PathKind::kOther) {
+    out.Line("ERROR: report file is not a regular file: " + path);
   } else if (!out.OpenReportLog(path)) {
     out.Line("ERROR: cannot create log file: " + path);
     out.Line("Use /NOLOG only when intentionally testing without a report file.");
   } else {
     return true;
   }
+  return false;
+}
+
+// A test run must pack the marked copy and nothing else, however the message
+// directory is spelled: a relative one is read against the current
+// directory, which may be the live board's.
+bool TestCopyStaysHome(Os& os, ReportOutput& out, const RunOptions& options) {
+  if (!options.testCopy || ResolvesInside(os, options.messageDir, options.homeDir)) return true;
+  std::string resolved;
+  if (!os.FullPath(options.messageDir, &resolved)) resolved = options.messageDir;
+  UsageError(out, "ERROR: /TESTCOPY message directory is not inside the test home: " + resolved);
   return false;
 }
 
@@ -223,6 +239,13 @@ bool ParseConferenceSelector(std::string_view value, uint32_t* first, uint32_t* 
 
 CommandOutcome ParseCommandLine(ReportOutput& out, const std::vector<std::string>& arguments,
                                 RunOptions* options) {
+  // Arguments past the ones kept would vanish without a trace, and a
+  // trailing /HOME= or /TESTCOPY with them.
+  if (arguments.size() > kMaxArguments) {
+    UsageError(out, "ERROR: too many arguments; at most " + std::to_string(kMaxArguments - 1) +
+                        " may follow the program name.");
+    return CommandOutcome::kUsageError;
+  }
   for (size_t i = 1; i < arguments.size(); ++i) {
     if (ParseArgument(out, arguments[i], options) == ParseStep::kError) {
       return CommandOutcome::kUsageError;
@@ -231,7 +254,7 @@ CommandOutcome ParseCommandLine(ReportOutput& out, const std::vector<std::string
   return CheckCombination(out, *options);
 }
 
-bool ResolvePaths(ReportOutput& out, RunOptions* options) {
+bool ResolvePaths(Os& os, ReportOutput& out, RunOptions* options) {
   if (!options->messageDirGiven && !Join(&options->messageDir, options->homeDir, "MESSAGE")) {
     UsageError(out, "ERROR: message-directory path is too long.");
     return false;
@@ -251,7 +274,8 @@ bool ResolvePaths(ReportOutput& out, RunOptions* options) {
     out.Line("ERROR: Tarnwick control-file path is too long.");
     return false;
   }
-  return !options->logEnabled || CheckAndOpenLog(out, *options);
+  if (!TestCopyStaysHome(os, out, *options)) return false;
+  return !options->logEnabled || CheckAndOpenLog(os, out, *options);
 }
 
 }  // namespace twtrim

@@ -49,7 +49,8 @@ bool ParseConferenceSelector(std::string_view value, uint32_t* first, uint32_t* 
 // combination checks. Usage errors are printed with their trailer.
 CommandOutcome ParseCommandLine(ReportOutput& out, const std::vector<std::string>& arguments,
                                 RunOptions* options);
-// Derives every path and, when enabled, checks and opens the report log.
-bool ResolvePaths(ReportOutput& out, RunOptions* options);
+// Derives every path, keeps a /TESTCOPY run inside its home and, when
+// enabled, checks and opens the report log.
+bool ResolvePaths(Os& os, ReportOutput& out, RunOptions* options);
 
 }  // namespace twtrim

@@ -11,6 +11,7 @@
 #include "app/write_sequence.h"
 #include "report/format.h"
 #include "report/paths.h"
+#include "report/places.h"
 #include "safety/backup_folders.h"
 #include "scan/conference_scan.h"
 
@@ -60,10 +61,11 @@ bool Refuse(RunState& run, const std::string& first, std::string_view second) {
 }
 
 // /TESTCOPY must never reach the live board: the well-known live paths are
-// refused by name, and the test home must carry the marker file.
+// refused in every spelling, and the test home must carry the marker file.
 bool TestCopyAllowed(RunState& run) {
   const RunOptions& o = run.options;
-  if (SameDirectory(o.homeDir, "C:\\TW") || SameDirectory(o.messageDir, "C:\\TW\\MESSAGE")) {
+  if (SamePlace(run.os, o.homeDir, "C:\\TW") ||
+      SamePlace(run.os, o.messageDir, "C:\\TW\\MESSAGE")) {
     return Refuse(run, "WRITE REFUSED: /TESTCOPY will not write the known C:\\TW paths.",
                   "Choose a separate test home, or omit /TESTCOPY for normal /WRITE mode.");
   }
@@ -324,7 +326,7 @@ int RunProgram(Os& os, const std::vector<std::string>& arguments) {
       break;
   }
   out.SetVerbose(run.options.verbose);
-  if (!ResolvePaths(out, &run.options)) return kExitUsageOrValidation;
+  if (!ResolvePaths(os, out, &run.options)) return kExitUsageOrValidation;
   run.arguments = arguments;
   ReportHeader(run);
   if (MessageDirectoryExists(run)) {
@@ -332,7 +334,13 @@ int RunProgram(Os& os, const std::vector<std::string>& arguments) {
     CommonEnd(run);
   }
   ReportFooter(run);
+  out.FlushLog();
   out.CloseReportLog();
+  // The recovery procedure reads the report file; if lines are missing from
+  // it, the console is the only place left to say so.
+  if (out.logIncomplete()) {
+    out.Line("WARNING: the report file is incomplete: " + run.options.logPath);
+  }
   return run.exitCode;
 }
 

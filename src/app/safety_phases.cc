@@ -1,8 +1,10 @@
 #include "app/safety_phases.h"
 
+#include <memory>
 #include <new>
 
 #include "app/run_sequence.h"
+#include "report/paths.h"
 #include "safety/checkpoint.h"
 #include "safety/tosser_lock.h"
 
@@ -37,22 +39,58 @@ void SafetyAbortBlock(RunState& run) {
   run.exitCode = kExitSafetyAbort;
 }
 
-bool LockPhase(RunState& run) {
+namespace {
+
+void LockCleanupError(RunState& run, std::string_view what) {
+  run.out.Line(what);
+  run.out.Line("Verify no TWTRIM32 or VIZize32 process is active before removing it manually.");
+  run.exitCode = kExitWriteFailure;
+  run.safetyPassed = false;
+}
+
+// A lock holding our own line was left by a TWTRIM32 run: say so, and where
+// the operator reads how to clear it. Its content stays as it is.
+void NoteOwnLock(RunState& run, const std::string& path) {
+  std::unique_ptr<OsFile> file = run.os.OpenSharedRead(path);
+  char text[sizeof(kLockFileText)] = {};
+  uint32_t got = 0;
+  if (!file || !file->Read(text, sizeof text - 1, &got)) return;
+  file->Close();
+  if (!StartsWithIgnoreCase(std::string_view(text, got), "TWTRIM32 ")) return;
+  run.out.Line(
+      "The lock holds TWTRIM32's own line: a TWTRIM32 run left it; unless one is still "
+      "running, see \"A stale VIZIZE.BSY\" in the README.");
+}
+
+void ReportLockFailure(RunState& run, LockFailure failure) {
   const std::string& path = run.options.lockPath;
-  run.os.InstallControlHandler(&ConsoleControlHandler);
-  if (AcquireSharedTosserLock(run.os, path)) {
-    run.lockOwned = true;
-    run.out.Line("Shared VIZIZE.BSY lock: ACQUIRED - VIZize32 is blocked for this run.");
-    return true;
-  }
-  // Someone else's lock is never touched: no release follows this failure.
-  if (run.os.GetPathKind(path) == PathKind::kFile) {
+  if (failure != LockFailure::kNotCreated) {
+    run.out.Line("SAFETY ERROR: could not write the shared message-base lock: " + path);
+  } else if (run.os.GetPathKind(path) == PathKind::kFile) {
+    // Someone else's lock is never touched: no release follows this failure.
     run.out.Line("SAFETY ABORT: shared message-base lock already exists: " + path);
     run.out.Line("VIZize32 or another TWTRIM32 run may already be active.");
+    NoteOwnLock(run, path);
   } else {
     run.out.Line("SAFETY ERROR: could not atomically create the shared message-base lock: " + path);
   }
   SafetyAbortBlock(run);
+  if (failure == LockFailure::kUnwrittenLeft) {
+    LockCleanupError(run, "LOCK CLEANUP ERROR: VIZIZE.BSY could not be removed safely.");
+  }
+}
+
+}  // namespace
+
+bool LockPhase(RunState& run) {
+  run.os.InstallControlHandler(&ConsoleControlHandler);
+  LockFailure failure = LockFailure::kNotCreated;
+  if (AcquireSharedTosserLock(run.os, run.options.lockPath, &failure)) {
+    run.lockOwned = true;
+    run.out.Line("Shared VIZIZE.BSY lock: ACQUIRED - VIZize32 is blocked for this run.");
+    return true;
+  }
+  ReportLockFailure(run, failure);
   return false;
 }
 
@@ -91,14 +129,14 @@ bool PostScanPhase(RunState& run) {
 void ReleasePhase(RunState& run) {
   if (!run.lockOwned) return;
   run.lockOwned = false;
-  if (ReleaseSharedTosserLock()) {
+  bool replaced = false;
+  if (ReleaseSharedTosserLock(&replaced)) {
     run.out.Line("Shared VIZIZE.BSY lock: RELEASED.");
     return;
   }
-  run.out.Line("LOCK CLEANUP ERROR: VIZIZE.BSY could not be removed safely.");
-  run.exitCode = kExitWriteFailure;
-  run.safetyPassed = false;
-  run.out.Line("Verify no TWTRIM32 or VIZize32 process is active before removing it manually.");
+  LockCleanupError(run, replaced ? "LOCK CLEANUP ERROR: VIZIZE.BSY is no longer the lock this "
+                                   "run created; it was left as it is."
+                                 : "LOCK CLEANUP ERROR: VIZIZE.BSY could not be removed safely.");
 }
 
 }  // namespace twtrim

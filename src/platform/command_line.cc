@@ -15,7 +15,7 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
 
   std::vector<std::string> arguments;
   size_t position = 0;
-  while (arguments.size() < kMaxArguments) {
+  while (true) {
     while (position < text.size() && IsBlank(text[position])) ++position;
     if (position >= text.size()) break;
     std::string argument;

@@ -10,11 +10,13 @@
 namespace twtrim {
 
 inline constexpr size_t kMaxCommandLine = 4095;  // bytes kept of the raw line
+// Arguments a run takes, the program name included; the option parser
+// refuses more.
 inline constexpr size_t kMaxArguments = 64;
 
 // Blanks (space, tab) separate arguments; each double quote toggles quoting
 // and vanishes; there is no escape character, so "" is an empty argument.
-// Only the first 4095 bytes count; arguments after the 64th are dropped.
+// Only the first 4095 bytes count; every argument in them is returned.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 }  // namespace twtrim

@@ -138,7 +138,8 @@ class Os {
   virtual void ReleaseControlEvents() {}
 
   // --- process entry -----------------------------------------------------
-  // The argument vector: entry 0 is the program name as typed; at most 64.
+  // The argument vector: entry 0 is the program name as typed; all of them,
+  // however many (the option parser refuses more than it takes).
   virtual std::vector<std::string> CommandLineArguments() = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/file_io.h"
 #include "report/format.h"
 
 namespace twtrim {
@@ -15,11 +16,10 @@ void ReportOutput::Emit(std::string_view bytes) {
   if (bytes.empty()) return;
   os_.WriteStdout(bytes.data(), bytes.size());
   if (log_ != nullptr) {
-    // One report line never nears 4 GiB; a short or failed write is ignored
-    // like every other output failure.
+    // One report line never nears 4 GiB.
     const size_t limit = std::numeric_limits<uint32_t>::max();
-    uint32_t put = 0;
-    log_->Write(bytes.data(), static_cast<uint32_t>(std::min(bytes.size(), limit)), &put);
+    const uint32_t size = static_cast<uint32_t>(std::min(bytes.size(), limit));
+    if (!WriteExact(*log_, bytes.data(), size)) logFailed_ = true;
   }
 }
 
@@ -67,9 +67,13 @@ bool ReportOutput::OpenReportLog(const std::string& path) {
   return true;
 }
 
+void ReportOutput::FlushLog() {
+  if (log_ != nullptr && !log_->Flush()) logFailed_ = true;
+}
+
 void ReportOutput::CloseReportLog() {
   if (log_ == nullptr) return;
-  log_->Close();
+  if (!log_->Close()) logFailed_ = true;
   log_.reset();
 }
 

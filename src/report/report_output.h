@@ -1,8 +1,9 @@
 // The one writer through which every line of the program reaches the console
 // and, while it is open, the report log. Bytes go to the system before each
 // call returns, so the log holds everything up to the moment the process
-// stops, however it stops. Write errors are ignored: a full disk or a closed
-// console never stops a maintenance run.
+// stops, however it stops. Write errors never stop a maintenance run (a full
+// disk, a closed console), but a failed log write is remembered so the end of
+// the run can say the report file is incomplete.
 #pragma once
 
 #include <cstdint>
@@ -42,8 +43,15 @@ class ReportOutput {
 
   // Opens (creating when missing) the report log for appending.
   bool OpenReportLog(const std::string& path);
+  // Forces the report log to disk, so that the lines a recovery reads as
+  // proof survive a power cut. Called before the first live file changes and
+  // at the end of the run.
+  void FlushLog();
   void CloseReportLog();
   bool logOpen() const { return log_ != nullptr; }
+  // A write, flush or close of the report log failed at some point: the file
+  // lacks lines the console showed.
+  bool logIncomplete() const { return logFailed_; }
 
  private:
   void Emit(std::string_view bytes);
@@ -51,6 +59,7 @@ class ReportOutput {
   Os& os_;
   std::unique_ptr<OsFile> log_;
   bool verbose_ = false;
+  bool logFailed_ = false;
 };
 
 }  // namespace twtrim

@@ -99,8 +99,9 @@ bool CheckBusyMarker(Os& os, ReportOutput& out, const std::string& messageDir,
   const bool exists = os.GetPathKind(path) == PathKind::kFile;
   const std::string tag = std::string("VIZize busy-marker check [").append(label).append("]: ");
   if (SharedTosserLockOwned()) {
-    // Our own lock: it must still be the file we created, where we created it.
-    if (!exists || !SamePath(path, SharedTosserLockPath())) {
+    // Our own lock: it must still be the very file we created, where we
+    // created it; one deleted and made anew by someone else is not ours.
+    if (!exists || !SamePath(path, SharedTosserLockPath()) || !SharedTosserLockIntact()) {
       out.Line("SAFETY ERROR: TWTRIM32's shared VIZIZE.BSY lock is missing or changed" + during +
                ".");
       return false;

@@ -15,27 +15,50 @@ static_assert(kLockFileSize == 56);
 // The process-wide lock state. The control handler may run at any moment on
 // another thread (Windows) or on top of the main thread (POSIX signal), so it
 // touches nothing until it has won `owned` in one atomic exchange, and then
-// neither allocates nor frees: it closes the file object and deletes the
-// path, both prepared by the main thread. The closed object is freed later
-// by the main thread.
+// neither allocates nor frees: it compares identities, closes the file object
+// and deletes the path, all prepared by the main thread. The closed object is
+// freed later by the main thread.
 std::atomic<int> owned{0};
 std::atomic<bool> handlerDone{false};
 OsFile* handle = nullptr;
 Os* lockOs = nullptr;
 char storedPath[kMaxPath + 1] = {};
-// The same path as a ready-made argument for Os::DeleteFile, so that the
-// handler never builds a string.
+// The same path as a ready-made argument for Os calls, so that the handler
+// never builds a string.
 std::string deletePath;
+// What the handle held right after creation: the name must still refer to it
+// before anything is deleted by that name.
+FileIdentity createdIdentity;
+
+enum class Outcome { kRemoved, kNotRemoved, kReplaced };
 
 void ClearStoredPath() { storedPath[0] = '\0'; }
 
-// Closes and deletes; the caller has just taken ownership.
-bool CloseAndDelete() {
-  bool result = true;
-  if (handle != nullptr) result = handle->Close();
-  if (storedPath[0] != '\0' && !lockOs->DeleteFile(deletePath)) result = false;
+// Whether the lock's name refers to the file this run created. Only an
+// lstat-like call: safe in a signal handler.
+bool NameIsOurs(bool* named) {
+  FileIdentity now;
+  *named = lockOs->PathIdentity(deletePath, &now);
+  return *named && now == createdIdentity;
+}
+
+// Closes and deletes; the caller has just taken ownership. The name is
+// checked while the handle still pins the file, so its identity cannot have
+// been handed to another file. A failed close is judged by the delete: what
+// counts is whether our file is gone.
+Outcome CloseAndDelete() {
+  bool named = false;
+  const bool ours = storedPath[0] != '\0' && NameIsOurs(&named);
+  if (handle != nullptr) handle->Close();
+  Outcome outcome = Outcome::kNotRemoved;
+  if (ours) {
+    const bool deleted = lockOs->DeleteFile(deletePath);
+    outcome = deleted || !NameIsOurs(&named) ? Outcome::kRemoved : Outcome::kNotRemoved;
+  } else if (named) {
+    outcome = Outcome::kReplaced;
+  }
   ClearStoredPath();
-  return result;
+  return outcome;
 }
 
 // Frees the file object the handler left closed. Main thread only, and only
@@ -49,24 +72,36 @@ void FreeClosedHandle() {
 
 // The control handler is held back from taking ownership to the delete: an
 // interrupt in between would end the process with the file still there.
-bool ReleaseOnMainThread() {
+Outcome ReleaseOnMainThread() {
   Os* os = owned.load() != 0 ? lockOs : nullptr;
   if (os != nullptr) os->HoldControlEvents();
-  bool result = true;
+  Outcome outcome = Outcome::kRemoved;
   if (owned.exchange(0) == 0) {
     FreeClosedHandle();
   } else {
-    result = CloseAndDelete();
+    outcome = CloseAndDelete();
     delete handle;
     handle = nullptr;
   }
   if (os != nullptr) os->ReleaseControlEvents();
-  return result;
+  return outcome;
+}
+
+// A lock whose identity cannot be learned cannot be proved ours later, so it
+// is given up at once, while nothing else can have replaced it.
+bool TakeIdentity(Os& os, OsFile& file, const std::string& path, LockFailure* failure) {
+  if (file.Identity(&createdIdentity)) return true;
+  file.Close();
+  const bool removed = os.DeleteFile(path);
+  if (failure != nullptr)
+    *failure = removed ? LockFailure::kUnwritten : LockFailure::kUnwrittenLeft;
+  return false;
 }
 
 }  // namespace
 
-bool AcquireSharedTosserLock(Os& os, const std::string& path) {
+bool AcquireSharedTosserLock(Os& os, const std::string& path, LockFailure* failure) {
+  if (failure != nullptr) *failure = LockFailure::kNotCreated;
   if (owned.load() != 0) return false;
   FreeClosedHandle();
   if (path.size() > kMaxPath) {
@@ -78,7 +113,7 @@ bool AcquireSharedTosserLock(Os& os, const std::string& path) {
   // between would end the process with a lock file that nobody removes.
   os.HoldControlEvents();
   std::unique_ptr<OsFile> file = os.CreateNew(path);
-  if (!file) {
+  if (!file || !TakeIdentity(os, *file, path, failure)) {
     os.ReleaseControlEvents();
     ClearStoredPath();
     return false;
@@ -90,13 +125,19 @@ bool AcquireSharedTosserLock(Os& os, const std::string& path) {
   owned.store(1);
   os.ReleaseControlEvents();
   if (!WriteExact(*handle, kLockFileText, kLockFileSize) || !handle->Flush()) {
-    ReleaseOnMainThread();
+    const bool removed = ReleaseOnMainThread() == Outcome::kRemoved;
+    if (failure != nullptr)
+      *failure = removed ? LockFailure::kUnwritten : LockFailure::kUnwrittenLeft;
     return false;
   }
   return true;
 }
 
-bool ReleaseSharedTosserLock() { return ReleaseOnMainThread(); }
+bool ReleaseSharedTosserLock(bool* replaced) {
+  const Outcome outcome = ReleaseOnMainThread();
+  if (replaced != nullptr) *replaced = outcome == Outcome::kReplaced;
+  return outcome == Outcome::kRemoved;
+}
 
 void ConsoleControlHandler() {
   if (owned.exchange(0) == 1) CloseAndDelete();
@@ -104,6 +145,12 @@ void ConsoleControlHandler() {
 }
 
 bool SharedTosserLockOwned() { return owned.load() != 0; }
+
+bool SharedTosserLockIntact() {
+  if (owned.load() == 0) return false;
+  bool named = false;
+  return NameIsOurs(&named);
+}
 
 std::string SharedTosserLockPath() { return owned.load() != 0 ? storedPath : std::string(); }
 

@@ -29,7 +29,7 @@ const char* const kExpectedHelp[60] = {
     "",
     "MODES (choose one)",
     "  /DRYRUN              read-only preview; message files stay unchanged",
-    "  /WRITE              backup, stage, verify, and pack selected conferences",
+    "  /WRITE               backup, stage, verify, and pack selected conferences",
     "  /WRITE /TESTCOPY     optional marked test-copy mode; refuses live C:\\TW",
     "                       requires <HOME>\\TWTRIM32_TESTCOPY.OK",
     "",

@@ -246,7 +246,7 @@ class ResolvePathsTest : public OptionsTest {
       ADD_FAILURE() << "command line refused: " << os_.stdoutText();
       return false;
     }
-    return ResolvePaths(out_, options);
+    return ResolvePaths(os_, out_, options);
   }
   std::string Shown(const std::string& name) const { return home_ + kSep + name; }
 
@@ -397,7 +397,7 @@ TEST_F(OptionsTest, PathLengthAndDrivePathErrors) {
     arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
     os_.ClearStdout();
     EXPECT_EQ(ParseCommandLine(out_, arguments, &options), CommandOutcome::kRun);
-    EXPECT_FALSE(ResolvePaths(out_, &options));
+    EXPECT_FALSE(ResolvePaths(os_, out_, &options));
     EXPECT_EQ(os_.stdoutText(), c.output) << ::testing::PrintToString(c.switches);
   }
   EXPECT_EQ(os_.calls(), 0u);

@@ -248,26 +248,6 @@ TEST(WriteSequence, TestCopyNeedsTheMarkerFile) {
   }
 }
 
-TEST(WriteSequence, TestCopyRefusesTheLiveBoardPathsByName) {
-  WriteBoard b;
-  AppHarness& h = b.h;
-  ASSERT_TRUE(WriteWholeFile(h.HomePath("TWTRIM32_TESTCOPY.OK"), ""));
-  // Only the text of the home path counts: on POSIX c:/tw/ is a relative name.
-  const AppRun run = h.RunArguments({"twtrim32", "/CONF1..2", "/WRITE", "/TESTCOPY", "/HOME=c:/tw/",
-                                     "/MSGDIR=" + h.HomePath("MESSAGE"), "/NOLOG"});
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_TRUE(EndsWith(
-      run.lines,
-      JoinLines(
-          {{"WARNING: OFFLINE MAINTENANCE REQUIRED FOR /WRITE",
-            "Shut down every Tarnwick node and prevent caller access before continuing.",
-            "Use a scheduled nightly or midnight maintenance window.", std::string(60, '='),
-            "WRITE REFUSED: /TESTCOPY will not write the known C:\\TW paths.",
-            "Choose a separate test home, or omit /TESTCOPY for normal /WRITE mode.", kReleased},
-           Footer(kRunTimeText, 2, "NOT COMPLETED")})));
-  b.ExpectOriginals();
-}
-
 TEST(WriteSequence, WriteDecisionRefusesOrSkipsBeforeAnythingIsBuilt) {
   struct Case {
     const char* name;

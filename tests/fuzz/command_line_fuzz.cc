@@ -178,9 +178,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Refuse the log wherever it would go.
     RunOptions probe = options;
     ReportOutput probeOut(otherOs);
-    if (ResolvePaths(probeOut, &probe) && probe.logEnabled) os.unwritable.insert(probe.logPath);
+    if (ResolvePaths(otherOs, probeOut, &probe) && probe.logEnabled) {
+      os.unwritable.insert(probe.logPath);
+    }
   }
-  const bool resolved = ResolvePaths(out, &options);
+  const bool resolved = ResolvePaths(os, out, &options);
   CheckResolved(resolved, options, out, os, echoed);
   if (resolved && out.logOpen()) {
     out.Line("probe");

@@ -21,7 +21,6 @@
 namespace twtrim {
 namespace {
 
-constexpr size_t kMaxArgumentCount = 64;
 constexpr mode_t kNewFileMode = 0644;
 constexpr mode_t kNewDirectoryMode = 0755;
 // Longest path handed to the system; the program's own limit is 511.
@@ -335,7 +334,9 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 
 PosixOs::PosixOs(int argc, char** argv) {
   sigemptyset(&heldMask_);
-  for (int i = 0; i < argc && arguments_.size() < kMaxArgumentCount; ++i) {
+  // Every argument is kept: the option parser refuses more than it takes,
+  // rather than lose the surplus without a word.
+  for (int i = 0; i < argc; ++i) {
     arguments_.emplace_back(argv[i] != nullptr ? argv[i] : "");
   }
 }
@@ -354,7 +355,9 @@ std::unique_ptr<OsFile> PosixOs::CreateNew(const std::string& path) {
 // file, every write must land at the end of the file as it is then, never
 // over another run's lines.
 std::unique_ptr<OsFile> PosixOs::OpenForAppend(const std::string& path) {
-  return OpenFile(path, O_WRONLY | O_CREAT | O_APPEND);
+  // O_NONBLOCK: a FIFO put in the report file's place fails at once instead
+  // of waiting forever for a reader; on a regular file it changes nothing.
+  return OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK);
 }
 
 bool PosixOs::DeleteFile(const std::string& path) {
