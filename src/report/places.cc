@@ -57,9 +57,7 @@ bool SamePlace(Os& os, const std::string& a, const std::string& b) {
 }
 
 bool InsidePlaceByAnySpelling(Os& os, const std::string& path, const std::string& directory) {
-  if (IsInsideDirectory(path, directory)) return true;
-  const Resolved r = Resolve(os, path, directory);
-  return r.known && (IsInsideDirectory(r.path, r.directory) || InsideResolved(os, r));
+  return IsInsideDirectory(path, directory) || ResolvesInside(os, path, directory);
 }
 
 bool ResolvesInside(Os& os, const std::string& path, const std::string& directory) {
