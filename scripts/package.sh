@@ -61,7 +61,7 @@ stage="${OUT}/${name}"
 rm -rf "${stage}" "${OUT}/${name}.zip"
 mkdir -p "${stage}"
 cp build-win32/TWTRIM32.EXE "${stage}/"
-cp build-win32/mkboard.exe "${stage}/MKBOARD.EXE"
+i686-w64-mingw32-strip -o "${stage}/MKBOARD.EXE" build-win32/mkboard.exe
 lf_to_crlf LICENSE "${stage}/LICENSE.TXT"
 # The help text is the same bytes on every platform: the native build writes it.
 build/twtrim32 /HELP >"${stage}/TWTRIM32_HELP.TXT"

@@ -16,9 +16,7 @@ uint64_t FileSize(Os& os, const std::string& path) {
   if (os.GetPathKind(path) != PathKind::kFile) return 0;
   std::unique_ptr<OsFile> file = os.OpenSharedRead(path);
   uint64_t size = 0;
-  if (!file || !file->Size(&size)) return 0;
-  file->Close();
-  return size;
+  return file && file->Size(&size) ? size : 0;
 }
 
 // Every byte the backup phase copies: the control files, then PTR, IDX, DAT
