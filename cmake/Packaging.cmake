@@ -1,7 +1,8 @@
 # Install rules and the Debian package (CPack DEB).
 #
-#   cmake --install build [--prefix /usr]   bin/twtrim32, share/man/man1/twtrim32.1,
-#                                           share/doc/twtrim32/README.md
+#   cmake --install build [--prefix /usr]   bin/twtrim32, bin/mkboard,
+#                                           share/man/man1/twtrim32.1,
+#                                           share/doc/twtrim32/README.md and copyright
 #   (cd build && cpack -G DEB)              twtrim32_<version>_<arch>.deb
 #
 # scripts/package.sh builds every release artefact, the Windows zip included.
@@ -18,14 +19,39 @@ if(NOT TWTRIM_VERSION_TEXT MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+")
 endif()
 string(REPLACE "-" "~" TWTRIM_PACKAGE_VERSION "${TWTRIM_VERSION_TEXT}")
 
-install(TARGETS twtrim32 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(NOT WIN32)
-  install(FILES man/twtrim32.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-endif()
-
 set(TWTRIM_PACKAGE_MAINTAINER "TWTRIM32 maintainers <twtrim32@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
+
+# The Debian copyright file, in the machine-readable format, made from LICENSE
+# so that the licence text stands in one place: its copyright line goes into
+# the Copyright field, the rest into the licence paragraph (each line indented
+# by one space, an empty line written as " .").
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE TWTRIM_LICENSE_LINES)
+set(TWTRIM_LICENSE_BODY "")
+foreach(line IN LISTS TWTRIM_LICENSE_LINES)
+  if(line MATCHES "^Copyright \\(c\\) (.+)$")
+    set(TWTRIM_COPYRIGHT "${CMAKE_MATCH_1}")
+  elseif(DEFINED TWTRIM_COPYRIGHT)
+    if(line STREQUAL "")
+      string(APPEND TWTRIM_LICENSE_BODY " .\n")
+    else()
+      string(APPEND TWTRIM_LICENSE_BODY " ${line}\n")
+    endif()
+  endif()
+endforeach()
+if(NOT DEFINED TWTRIM_COPYRIGHT)
+  message(FATAL_ERROR "LICENSE has no 'Copyright (c) ...' line")
+endif()
+string(REGEX REPLACE "^ \\.\n" "" TWTRIM_LICENSE_BODY "${TWTRIM_LICENSE_BODY}")
+string(REGEX REPLACE "\n$" "" TWTRIM_LICENSE_BODY "${TWTRIM_LICENSE_BODY}")
+configure_file(packaging/copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
+
+# mkboard writes the sample board the maintenance guide starts with.
+install(TARGETS twtrim32 mkboard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT WIN32)
+  install(FILES man/twtrim32.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 set(CPACK_PACKAGE_NAME twtrim32)
 set(CPACK_PACKAGE_VERSION "${TWTRIM_PACKAGE_VERSION}")

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release artefacts into out/:
 #   out/twtrim32_<version>_<arch>.deb     Debian package of the native release build (CPack)
-#   out/TWTRIM32-<version>-win32.zip      TWTRIM32.EXE (32-bit), TWTRIM32_HELP.TXT,
-#                                         MAINTENANCE.TXT and README.TXT, all text CR LF
+#   out/TWTRIM32-<version>-win32.zip      TWTRIM32.EXE and MKBOARD.EXE (32-bit),
+#                                         TWTRIM32_HELP.TXT, MAINTENANCE.TXT, README.TXT
+#                                         and LICENSE.TXT, all text CR LF
 # and checks both. Installs what a fresh Debian machine lacks.
 # Environment: TWTRIM_JOBS (parallel jobs, default 2).
 set -euo pipefail
@@ -41,7 +42,7 @@ mkdir -p "${OUT}"
 
 echo "=== Debian package (release preset, build/)"
 cmake --preset release
-cmake --build --preset release -j "${JOBS}" --target twtrim32
+cmake --build --preset release -j "${JOBS}" --target twtrim32 mkboard
 rm -rf "${OUT}/deb-work"
 (cd build && cpack -G DEB -B "${OUT}/deb-work")
 deb_name="$(cd "${OUT}/deb-work" && ls ./*.deb)"
@@ -54,27 +55,36 @@ dpkg-deb --contents "${deb}"
 
 echo "=== Windows zip (win32 preset, build-win32/)"
 cmake --preset win32
-cmake --build --preset win32 -j "${JOBS}" --target twtrim32
+cmake --build --preset win32 -j "${JOBS}" --target twtrim32 mkboard
 name="TWTRIM32-${VERSION}-win32"
 stage="${OUT}/${name}"
 rm -rf "${stage}" "${OUT}/${name}.zip"
 mkdir -p "${stage}"
 cp build-win32/TWTRIM32.EXE "${stage}/"
+i686-w64-mingw32-strip -o "${stage}/MKBOARD.EXE" build-win32/mkboard.exe
+lf_to_crlf LICENSE "${stage}/LICENSE.TXT"
 # The help text is the same bytes on every platform: the native build writes it.
 build/twtrim32 /HELP >"${stage}/TWTRIM32_HELP.TXT"
 sed "s/@VERSION@/${VERSION}/g" packaging/README.TXT.in >"${stage}/README.txt.lf"
 lf_to_crlf "${stage}/README.txt.lf" "${stage}/README.TXT"
-# The maintenance guide of README.md, without the test suite's markers.
+# The maintenance guide of README.md, without the test suite's markers and
+# without the lines that only a source tree can use (marked "source build").
 awk '/^## Maintenance guide/ {on = 1} on && /^## / && !/^## Maintenance guide/ {on = 0}
-     on && !/^<!-- sample report:/' README.md >"${stage}/guide.lf"
+     /^<!-- source build -->/ {skip = 1; next} skip && /^<!-- end source build -->/ {skip = 0; next}
+     on && !skip && !/^<!-- sample report:/' README.md >"${stage}/guide.lf"
 lf_to_crlf "${stage}/guide.lf" "${stage}/MAINTENANCE.TXT"
 rm -f "${stage}/README.txt.lf" "${stage}/guide.lf"
 
-[ "$(pe_machine "${stage}/TWTRIM32.EXE")" = 014c ] ||
-  { echo "TWTRIM32.EXE is not a 32-bit (i386) Windows program" >&2; exit 1; }
+for exe in TWTRIM32.EXE MKBOARD.EXE; do
+  [ "$(pe_machine "${stage}/${exe}")" = 014c ] ||
+    { echo "${exe} is not a 32-bit (i386) Windows program" >&2; exit 1; }
+done
 [ "$(wc -l <"${stage}/TWTRIM32_HELP.TXT")" -eq 60 ] ||
   { echo "TWTRIM32_HELP.TXT does not hold the 60 help lines" >&2; exit 1; }
-for text in TWTRIM32_HELP.TXT README.TXT MAINTENANCE.TXT; do
+if grep -Eq 'cmake|--preset|scripts/' "${stage}/MAINTENANCE.TXT"; then
+  echo "MAINTENANCE.TXT shows build steps" >&2; exit 1
+fi
+for text in TWTRIM32_HELP.TXT README.TXT MAINTENANCE.TXT LICENSE.TXT; do
   all_crlf "${stage}/${text}" || { echo "${text} has lines without CR LF" >&2; exit 1; }
 done
 (cd "${OUT}" && cmake -E tar cf "${name}.zip" --format=zip "${name}")

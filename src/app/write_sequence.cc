@@ -5,6 +5,7 @@
 #include "safety/checkpoint.h"
 #include "write/backup.h"
 #include "write/commit.h"
+#include "write/space_check.h"
 #include "write/staged_rebuild.h"
 
 namespace twtrim {
@@ -207,6 +208,11 @@ void RunWritePhases(RunState& run) {
   if (!WriteDecision(run)) return;
   if (!BuildPhase(run)) return;
   if (!PreCommitCheck(run, kBeforeBackup)) return;
+  const RunOptions& o = run.options;
+  const std::string noRoom = FreeSpaceRefusal(
+      run.os, run.plans,
+      {o.homeDir, o.messageDir, {o.conferenceConfigPath, o.outboundSeqPath}});
+  if (!noRoom.empty()) return (void)Fail(run, noRoom);
   if (!BackupPhase(run)) return;
   if (!PreCommitCheck(run, kBeforeCommit)) return;
   if (!CommitPhase(run) || !VerificationPhase(run)) Rollback(run);

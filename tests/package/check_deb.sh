@@ -46,8 +46,8 @@ description="$(field Description)"
 # Contents: the program, its compressed page and its documentation, owned by
 # root, everything under /usr.
 files="$(awk '$1 !~ /^d/ {print $6}' "${work}/contents" | sort)"
-expected="$(printf '%s\n' ./usr/bin/twtrim32 ./usr/share/doc/twtrim32/README.md \
-  ./usr/share/man/man1/twtrim32.1.gz | sort)"
+expected="$(printf '%s\n' ./usr/bin/twtrim32 ./usr/bin/mkboard ./usr/share/doc/twtrim32/README.md \
+  ./usr/share/doc/twtrim32/copyright ./usr/share/man/man1/twtrim32.1.gz | sort)"
 [ "${files}" = "${expected}" ] || fail "files are:
 ${files}
 expected:
@@ -64,7 +64,10 @@ dpkg-deb --extract "${deb}" "${work}/root"
 dpkg-deb --control "${deb}" "${work}/control"
 (cd "${work}/root" && md5sum --quiet -c "${work}/control/md5sums") >/dev/null ||
   fail "md5sums do not match the packaged files"
-[ "$(wc -l <"${work}/control/md5sums")" -eq 3 ] || fail "md5sums does not list the 3 files"
+[ "$(wc -l <"${work}/control/md5sums")" -eq 5 ] || fail "md5sums does not list the 5 files"
+head -n 1 "${work}/root/usr/share/doc/twtrim32/copyright" | grep -qx \
+  'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "copyright is not in the machine-readable format"
 zcat "${work}/root/usr/share/man/man1/twtrim32.1.gz" | cmp -s - "${source}/man/twtrim32.1" ||
   fail "packaged manual page differs from man/twtrim32.1"
 rc=0

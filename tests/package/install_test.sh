@@ -24,10 +24,10 @@ page="${dest}/usr/share/man/man1/twtrim32.1"
 cmp -s "${page}" "${source}/man/twtrim32.1" || fail "installed manual page differs from man/twtrim32.1"
 [ -f "${dest}/usr/share/doc/twtrim32/README.md" ] || fail "usr/share/doc/twtrim32/README.md missing"
 
-# Nothing but the program, its page and its documentation.
+# Nothing but the programs, the page and the documentation.
 unexpected="$(cd "${dest}" && find . -type f | sort |
-  { grep -v -x -e ./usr/bin/twtrim32 -e ./usr/share/man/man1/twtrim32.1 \
-    -e ./usr/share/doc/twtrim32/README.md || true; })"
+  { grep -v -x -e ./usr/bin/twtrim32 -e ./usr/bin/mkboard -e ./usr/share/man/man1/twtrim32.1 \
+    -e ./usr/share/doc/twtrim32/README.md -e ./usr/share/doc/twtrim32/copyright || true; })"
 [ -z "${unexpected}" ] || fail "unexpected files installed: ${unexpected}"
 
 # The installed copy answers /VERSION with the banner and exit status 0,
