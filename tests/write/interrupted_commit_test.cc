@@ -4,7 +4,9 @@
 // and interrupts wait while a conference is half-replaced.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +14,10 @@
 #include "support/app_harness.h"
 #include "support/sweep_harness.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <chrono>
+#include <thread>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -249,6 +254,26 @@ TEST(InterruptedCommitTest, RollbackKeepsModesAndNeverFollowsAPlantedLink) {
   EXPECT_FALSE(h.Exists(target));
   EXPECT_EQ(ModeOf(dat), 0640u);
   EXPECT_EQ(ModeOf(h.HomePath("TWTRIM32-BACKUPS/") + kBackupName + "/TWMSG01.DAT"), 0640u);
+}
+#endif
+
+#ifdef _WIN32
+// A scanner holding the live file for a moment without delete sharing
+// delays the replace; it does not fail it.
+TEST(InterruptedCommitTest, ReplaceWaitsForABriefOpenWithoutDeleteSharing) {
+  AppHarness h;
+  const std::string from = h.HomePath("from"), to = h.HomePath("to");
+  ASSERT_TRUE(WriteWholeFile(from, "new"));
+  std::unique_ptr<OsFile> scanner = h.real().CreateNew(to);  // opened without any sharing
+  ASSERT_NE(scanner, nullptr);
+  std::thread release([&scanner] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    scanner.reset();
+  });
+  const bool replaced = h.real().ReplaceRename(from, to);
+  release.join();
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(h.ReadFile(to), "new");
 }
 #endif
 
