@@ -274,18 +274,22 @@ void ReportLeftovers(RunState& run, const CommitProgress& progress) {
 }
 
 // Rolls back one conference whose commit began; its intent record goes only
-// once all three live files are proven original again.
+// once all three live files are proven original again. A conference whose
+// files were never replaced is named only when it is not whole.
 bool RollbackOne(RunState& run, size_t i, CommitProgress& progress) {
   ConferencePlan& plan = run.plans[i];
+  const std::string heading =
+      "Restoring " + ConfName(plan.conferenceNumber) + " from verified backup...";
   const bool changed = plan.datCommitted || plan.ptrCommitted || plan.idxCommitted;
-  if (changed) {
-    run.out.Line("Restoring " + ConfName(plan.conferenceNumber) + " from verified backup...");
-  }
+  if (changed) run.out.Line(heading);
   progress.hold.Hold();
   const bool restored = RollbackConference(run.os, &plan, *progress.records[i]);
   if (restored) run.os.DeleteFile(IntentPath(run, plan));
   progress.hold.Release();
-  if (changed) run.out.Line(restored ? "  rollback verification: PASS" : "  ROLLBACK FAILED");
+  if (!changed && !restored) run.out.Line(heading);
+  if (changed || !restored) {
+    run.out.Line(restored ? "  rollback verification: PASS" : "  ROLLBACK FAILED");
+  }
   return restored;
 }
 

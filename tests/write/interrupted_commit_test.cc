@@ -61,19 +61,28 @@ void DeleteWorkFiles(AppHarness& h) {
 struct CrashCase {
   const char* name;
   std::function<void(FaultOs&)> arm;
+  const char* state;
 };
 
-TEST(InterruptedCommitTest, CrashBetweenRenamesIsReportedAndBlocksTheNextWrite) {
+void CrashBefore(FaultOs& os, OsCall kind, const char* path) {
+  os.AddHook({kind, path, 1}, [&os] { Crash(os); });
+}
+
+TEST(InterruptedCommitTest, CrashDuringTheCommitIsReportedAndBlocksTheNextWrite) {
   const CrashCase cases[] = {
+      {"before the DAT rename",
+       [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.DAT.NEW"); },
+       "ORIGINAL"},
       {"after the DAT rename",
-       [](FaultOs& os) {
-         os.AddHook({OsCall::kReplaceRename, "TWMSG01.PTR.NEW", 1}, [&os] { Crash(os); });
-       }},
+       [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.PTR.NEW"); }, "MIXED"},
       {"in the rollback, between the PTR and DAT restores",
        [](FaultOs& os) {
          os.FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
-         os.AddHook({OsCall::kReplaceRename, "TWMSG01.DAT.ROLLBACK", 1}, [&os] { Crash(os); });
-       }},
+         CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.DAT.ROLLBACK");
+       },
+       "MIXED"},
+      {"before the record of a verified write is removed",
+       [](FaultOs& os) { CrashBefore(os, OsCall::kDeleteFile, "TWMSG01.JNL"); }, "PACKED"},
   };
   for (const CrashCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -82,17 +91,17 @@ TEST(InterruptedCommitTest, CrashBetweenRenamesIsReportedAndBlocksTheNextWrite) 
     const SweepRun crash = RunInProcess(h.real(), h.home(), {"/CONF1", "/WRITE"}, c.arm);
     ASSERT_TRUE(crash.crashed) << crash.output;
     DeleteWorkFiles(h);
-    const ConferenceBytes mixed = ReadConference(h, 1);
+    const ConferenceBytes left = ReadConference(h, 1);
     const AppRun dry = h.Run({"/CONF1", "/DRYRUN"});
     EXPECT_EQ(dry.exitCode, 2) << dry.output;
-    EXPECT_TRUE(HasLine(dry.lines, "  ERROR: interrupted commit: live files are MIXED; backup: " +
-                                       h.ShownBackupDir()))
+    EXPECT_TRUE(HasLine(dry.lines, std::string("  ERROR: interrupted commit: live files are ") +
+                                       c.state + "; backup: " + h.ShownBackupDir()))
         << dry.output;
     EXPECT_TRUE(HasLine(dry.lines, kOneError)) << dry.output;
     const AppRun write = h.Run({"/CONF1", "/WRITE"});
     EXPECT_EQ(write.exitCode, 2) << write.output;
     EXPECT_TRUE(HasLine(write.lines, kRefused)) << write.output;
-    EXPECT_EQ(ReadConference(h, 1), mixed);
+    EXPECT_EQ(ReadConference(h, 1), left);
   }
 }
 
