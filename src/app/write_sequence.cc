@@ -161,9 +161,8 @@ bool BackupPhase(RunState& run) {
   run.out.LabelLine("Backup directory:", run.backupDir);
   if (!BackupControlFiles(run)) return false;
   for (ConferencePlan& plan : run.plans) {
-    if (plan.writeWanted &&
-        !BackupConference(run.os, run.out, &plan, run.options.messageDir, run.backupDir,
-                          run.integrity)) {
+    if (plan.writeWanted && !BackupConference(run.os, run.out, &plan, run.options.messageDir,
+                                              run.backupDir, run.integrity)) {
       return Fail(
           run, "WRITE ERROR: verified backup failed for " + ConfName(plan.conferenceNumber) + ".");
     }
@@ -264,9 +263,9 @@ void ReportLeftovers(RunState& run, const CommitProgress& progress) {
     if (!progress.records[i]) continue;
     const ConferencePlan& plan = run.plans[i];
     for (const std::string& path :
-         {plan.stagedDatPath, plan.stagedPtrPath, plan.stagedIdxPath, IntentPath(run, plan) + ".NEW",
-          plan.liveDatPath + ".ROLLBACK", plan.livePtrPath + ".ROLLBACK",
-          plan.liveIdxPath + ".ROLLBACK"}) {
+         {plan.stagedDatPath, plan.stagedPtrPath, plan.stagedIdxPath,
+          IntentPath(run, plan) + ".NEW", plan.liveDatPath + ".ROLLBACK",
+          plan.livePtrPath + ".ROLLBACK", plan.liveIdxPath + ".ROLLBACK"}) {
       FileIdentity identity;
       if (run.os.PathIdentity(path, &identity)) run.out.Line("  Left behind: " + path);
     }

@@ -143,8 +143,7 @@ bool BackupFile(Os& os, ReportOutput& out, const std::string& source, const std:
   return true;
 }
 
-const FileFingerprint* SnapshotFingerprint(const IntegrityList& snapshot,
-                                           const std::string& path) {
+const FileFingerprint* SnapshotFingerprint(const IntegrityList& snapshot, const std::string& path) {
   for (const IntegrityEntry& entry : snapshot.entries) {
     if (SamePath(entry.path, path)) return &entry.fingerprint;
   }

@@ -49,8 +49,7 @@ bool CommitNamesFit(const ConferencePlan& plan, const std::string& messageDir) {
 
 bool MakeIntentRecord(const ConferencePlan& plan, const IntegrityList& snapshot,
                       const std::string& backupDir, IntentRecord* record) {
-  const std::string* live[kIntentFiles] = {&plan.livePtrPath, &plan.liveIdxPath,
-                                           &plan.liveDatPath};
+  const std::string* live[kIntentFiles] = {&plan.livePtrPath, &plan.liveIdxPath, &plan.liveDatPath};
   record->backupDir = backupDir;
   record->staged[kIntentPtr] = plan.stagedPtrFingerprint;
   record->staged[kIntentIdx] = plan.stagedIdxFingerprint;

@@ -28,8 +28,8 @@ std::string FileLine(const IntentRecord& record, int file) {
 }
 
 std::string RecordText(const IntentRecord& record) {
-  std::string text = std::string(kTitle) + "\r\n" + std::string(kBackupLabel) +
-                     record.backupDir + "\r\n";
+  std::string text =
+      std::string(kTitle) + "\r\n" + std::string(kBackupLabel) + record.backupDir + "\r\n";
   for (int file = 0; file < kIntentFiles; ++file) text += FileLine(record, file) + "\r\n";
   return text;
 }
@@ -40,7 +40,8 @@ bool ParseFileLine(const std::string& line, int file, IntentRecord* record) {
   FileFingerprint& o = record->original[file];
   FileFingerprint& s = record->staged[file];
   const std::string format = std::string(kFileNames[file]) + " original %" SCNu64 " %8" SCNx32
-                             " %8" SCNx32 " staged %" SCNu64 " %8" SCNx32 " %8" SCNx32;
+                                                             " %8" SCNx32 " staged %" SCNu64
+                                                             " %8" SCNx32 " %8" SCNx32;
   return std::sscanf(line.c_str(), format.c_str(), &o.size, &o.fnv, &o.crc, &s.size, &s.fnv,
                      &s.crc) == 6 &&
          FileLine(*record, file) == line;

@@ -202,6 +202,7 @@ class CrashSweep : public ::testing::Test {
     // A conference whose files were replaced out of step (headers of one
     // state, bodies of another) must never look packable or finished.
     for (const auto& [conference, c] : disk.conferences) {
+      if (results.count(conference) == 0) continue;  // its intent record speaks for it
       const std::string& result = results.at(conference).result;
       if (!CheckIntact(image_.Conference(conference), c.live).empty() &&
           result.rfind("  RESULT: ERROR", 0) != 0 && result.rfind("  RESULT: BLOCKED", 0) != 0) {

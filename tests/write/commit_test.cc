@@ -71,7 +71,8 @@ TEST_F(CommitTest, FailedRestoreLeavesNoTemporaryAndTheBackupIntact) {
       os_.BeforeCall(OsCall::kOpenSharedRead, "MESSAGE/TWMSG05.DAT",
                      [&] { WriteWholeFile(plan.liveDatPath, "someone else's bytes"); });
     }
-    EXPECT_FALSE(RestoreFileFromBackup(os_, plan.backupDatPath, plan.liveDatPath, record_.original[kIntentDat]));
+    EXPECT_FALSE(RestoreFileFromBackup(os_, plan.backupDatPath, plan.liveDatPath,
+                                       record_.original[kIntentDat]));
     if (fault < 2) {
       EXPECT_EQ(Read(plan.liveDatPath), committed);
     }
@@ -91,7 +92,8 @@ TEST_F(CommitTest, LeftoverRollbackTemporaryIsReplaced) {
   ASSERT_TRUE(
       Write(leftover, "from an earlier run, longer than the real thing" + std::string(5000, 'z')));
   os_.ResetCounts();
-  EXPECT_TRUE(RestoreFileFromBackup(os_, plan.backupDatPath, plan.liveDatPath, record_.original[kIntentDat]));
+  EXPECT_TRUE(RestoreFileFromBackup(os_, plan.backupDatPath, plan.liveDatPath,
+                                    record_.original[kIntentDat]));
   EXPECT_EQ(Read(plan.liveDatPath), original);
   EXPECT_EQ(Kind(leftover), PathKind::kMissing);
 }

@@ -39,9 +39,8 @@ constexpr char kIncomplete[] =
 // the pack rewrites the DAT without changing its length, so old headers over
 // the new DAT look like a clean base in which messages show others' bodies.
 board::ConferenceFiles SameLengthPack() {
-  return MakeConference({SpecAt(Root(1), 2), SpecAt(Root(2), 0), SpecAt(Root(3), 1),
-                         Deleted(Bodyless(Root(4)))},
-                        3);
+  return MakeConference(
+      {SpecAt(Root(1), 2), SpecAt(Root(2), 0), SpecAt(Root(3), 1), Deleted(Bodyless(Root(4)))}, 3);
 }
 
 void Crash(FaultOs& os) {
@@ -51,9 +50,9 @@ void Crash(FaultOs& os) {
 
 // The operator's clean-up of a killed run before this program kept a record.
 void DeleteWorkFiles(AppHarness& h) {
-  for (const char* name : {"VIZIZE.BSY", "TWMSG01.PTR.NEW", "TWMSG01.IDX.NEW", "TWMSG01.DAT.NEW",
-                           "TWMSG01.PTR.ROLLBACK", "TWMSG01.IDX.ROLLBACK",
-                           "TWMSG01.DAT.ROLLBACK"}) {
+  for (const char* name :
+       {"VIZIZE.BSY", "TWMSG01.PTR.NEW", "TWMSG01.IDX.NEW", "TWMSG01.DAT.NEW",
+        "TWMSG01.PTR.ROLLBACK", "TWMSG01.IDX.ROLLBACK", "TWMSG01.DAT.ROLLBACK"}) {
     h.real().DeleteFile(h.MessagePath(name));
   }
 }
@@ -71,8 +70,7 @@ void CrashBefore(FaultOs& os, OsCall kind, const char* path) {
 TEST(InterruptedCommitTest, CrashDuringTheCommitIsReportedAndBlocksTheNextWrite) {
   const CrashCase cases[] = {
       {"before the DAT rename",
-       [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.DAT.NEW"); },
-       "ORIGINAL"},
+       [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.DAT.NEW"); }, "ORIGINAL"},
       {"after the DAT rename",
        [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.PTR.NEW"); }, "MIXED"},
       {"in the rollback, between the PTR and DAT restores",
@@ -112,8 +110,9 @@ TEST(InterruptedCommitTest, UnreadableRecordCountsWithUnknownState) {
   ASSERT_TRUE(WriteWholeFile(h.MessagePath("TWMSG01.JNL"), "TWTRIM32 COMMIT IN PROGRESS\r\n"));
   const AppRun dry = h.Run({"/CONF1", "/DRYRUN"});
   EXPECT_EQ(dry.exitCode, 2);
-  EXPECT_TRUE(HasLine(dry.lines, "  ERROR: interrupted commit: live files are UNKNOWN; backup: "
-                                 "unknown"))
+  EXPECT_TRUE(HasLine(dry.lines,
+                      "  ERROR: interrupted commit: live files are UNKNOWN; backup: "
+                      "unknown"))
       << dry.output;
 }
 
@@ -193,13 +192,15 @@ TEST(InterruptedCommitTest, BackupDirectoryTakenByAnotherRunIsNotShared) {
 TEST(InterruptedCommitTest, NamesTheRollbackNeedsMustFitBeforeTheWrite) {
   AppHarness h;
   std::string deep = h.home();
-  while (deep.size() < 495) deep += "/" + std::string(std::min<size_t>(200, 494 - deep.size()), 'd');
+  while (deep.size() < 495)
+    deep += "/" + std::string(std::min<size_t>(200, 494 - deep.size()), 'd');
   ASSERT_TRUE(board::MakeDirectories(deep));
   ASSERT_TRUE(board::WriteConference(deep, 1, SameLengthPack()));
   const AppRun run = h.Run({"/CONF1", "/WRITE", "/MSGDIR=" + deep});
   EXPECT_EQ(run.exitCode, 4) << run.output;
-  EXPECT_TRUE(HasLine(run.lines, "WRITE ERROR: a file name needed to commit or roll back CONF1 "
-                                 "would be too long."))
+  EXPECT_TRUE(HasLine(run.lines,
+                      "WRITE ERROR: a file name needed to commit or roll back CONF1 "
+                      "would be too long."))
       << run.output;
   EXPECT_FALSE(h.Exists(h.HomePath("TWTRIM32-BACKUPS")));
 }

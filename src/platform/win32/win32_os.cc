@@ -164,8 +164,7 @@ bool RetryWhileBusy(Attempt attempt) {
 }  // namespace
 
 bool Win32Os::DeleteFile(const std::string& path) {
-  return UsablePath(path) &&
-         RetryWhileBusy([&] { return DeleteFileA(path.c_str()) != FALSE; });
+  return UsablePath(path) && RetryWhileBusy([&] { return DeleteFileA(path.c_str()) != FALSE; });
 }
 
 PathKind Win32Os::GetPathKind(const std::string& path) {
