@@ -236,7 +236,8 @@ class CrashSweep : public ::testing::Test {
     }
     const SweepRun write = RunInProcess(*real_, board.home(), kWrite);
     const DiskState after = Observe(*real_, board, image_, expected_);
-    if (!after.leftovers.empty()) return "the write left " + after.leftovers.front();
+    // Intent records the operator kept stay; the write must add nothing.
+    if (after.leftovers != before.leftovers) return "the write left " + after.leftovers.front();
     if (write.exitCode == 2) {
       if (!HasLineStarting(write.lines, "WRITE REFUSED: ")) return "exit 2 without a refusal";
       if (StateKey(after) != StateKey(before)) return "the refused write changed the base";
