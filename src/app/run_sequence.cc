@@ -14,6 +14,7 @@
 #include "report/places.h"
 #include "safety/backup_folders.h"
 #include "scan/conference_scan.h"
+#include "write/intent_record.h"
 
 namespace twtrim {
 
@@ -175,7 +176,7 @@ void ScanOne(RunState& run, size_t index) {
   ConferencePlan& plan = run.plans[index];
   ConferenceScan scan;
   ScanConference(run.os, run.out, run.options.messageDir, n, DisplayName(run, n), run.options.write,
-                 &scan);
+                 &scan, InterruptedCommitLine(run.os, run.options.messageDir, n));
   if (!BuildConferencePlan(&plan, run.options.messageDir, n, scan)) {
     run.out.Line("ERROR: path construction failed for " + ConfName(n) + ".");
     run.totals.validationErrors += 1;

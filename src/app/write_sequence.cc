@@ -1,15 +1,49 @@
 #include "app/write_sequence.h"
 
+#include <optional>
+#include <vector>
+
 #include "app/run_sequence.h"
 #include "report/format.h"
 #include "safety/checkpoint.h"
 #include "write/backup.h"
 #include "write/commit.h"
+#include "write/intent_record.h"
 #include "write/space_check.h"
 #include "write/staged_rebuild.h"
 
 namespace twtrim {
 namespace {
+
+// Interrupts wait while a conference is half-replaced: only once all its
+// renames are done, or all undone, may the control handler end the run.
+class ControlEventHold {
+ public:
+  explicit ControlEventHold(Os& os) : os_(os) {}
+  ~ControlEventHold() { Release(); }
+  ControlEventHold(const ControlEventHold&) = delete;
+  ControlEventHold& operator=(const ControlEventHold&) = delete;
+  void Hold() {
+    if (!held_) os_.HoldControlEvents();
+    held_ = true;
+  }
+  void Release() {
+    if (held_) os_.ReleaseControlEvents();
+    held_ = false;
+  }
+
+ private:
+  Os& os_;
+  bool held_ = false;
+};
+
+// What the commit has done so far: the intent record of each plan whose
+// commit began (its first rename may have happened), and the hold.
+struct CommitProgress {
+  explicit CommitProgress(RunState& run) : hold(run.os), records(run.plans.size()) {}
+  ControlEventHold hold;
+  std::vector<std::optional<IntentRecord>> records;
+};
 
 constexpr std::string_view kFailedUnchanged =
     "WRITE RESULT: FAILED; live-format originals are unchanged or were restored from backup.";
@@ -50,6 +84,18 @@ bool WriteDecision(RunState& run) {
   }
   run.exitCode = kExitUsageOrValidation;
   return false;
+}
+
+// Before anything is changed: a write whose rollback could not name its
+// files must not start.
+bool NamesFit(RunState& run) {
+  for (const ConferencePlan& plan : run.plans) {
+    if (plan.writeWanted && !CommitNamesFit(plan, run.options.messageDir)) {
+      return Fail(run, "WRITE ERROR: a file name needed to commit or roll back " +
+                           ConfName(plan.conferenceNumber) + " would be too long.");
+    }
+  }
+  return true;
 }
 
 bool BuildOne(RunState& run, size_t i) {
@@ -96,7 +142,8 @@ bool PreCommitCheck(RunState& run, std::string_view label) {
 bool BackupControlFiles(RunState& run) {
   const RunOptions& o = run.options;
   if (run.os.GetPathKind(o.conferenceConfigPath) == PathKind::kFile &&
-      !BackupFile(run.os, run.out, o.conferenceConfigPath, run.backupDir, nullptr, true)) {
+      !BackupFile(run.os, run.out, o.conferenceConfigPath, run.backupDir, nullptr, true,
+                  SnapshotFingerprint(run.integrity, o.conferenceConfigPath))) {
     return Fail(run, "WRITE ERROR: TWMCONF.DAT backup failed verification.");
   }
   if (!BackupFile(run.os, run.out, o.outboundSeqPath, run.backupDir, nullptr, false)) {
@@ -115,8 +162,8 @@ bool BackupPhase(RunState& run) {
   run.out.LabelLine("Backup directory:", run.backupDir);
   if (!BackupControlFiles(run)) return false;
   for (ConferencePlan& plan : run.plans) {
-    if (plan.writeWanted &&
-        !BackupConference(run.os, run.out, &plan, run.options.messageDir, run.backupDir)) {
+    if (plan.writeWanted && !BackupConference(run.os, run.out, &plan, run.options.messageDir,
+                                              run.backupDir, run.integrity)) {
       return Fail(
           run, "WRITE ERROR: verified backup failed for " + ConfName(plan.conferenceNumber) + ".");
     }
@@ -125,13 +172,34 @@ bool BackupPhase(RunState& run) {
   return true;
 }
 
-bool CommitPhase(RunState& run) {
+std::string IntentPath(const RunState& run, const ConferencePlan& plan) {
+  std::string path;
+  IntentRecordPath(&path, run.options.messageDir, plan.conferenceNumber);
+  return path;
+}
+
+// The intent record goes to disk before the first rename; the hold stays on
+// after a failure, until the rollback has made the conference whole.
+bool CommitOne(RunState& run, size_t i, CommitProgress& progress) {
+  ConferencePlan& plan = run.plans[i];
+  IntentRecord record;
+  if (!MakeIntentRecord(plan, run.integrity, run.backupDir, &record)) return false;
+  progress.hold.Hold();
+  if (!WriteIntentRecord(run.os, IntentPath(run, plan), record)) return false;
+  progress.records[i] = record;
+  if (!CommitConference(run.os, &plan)) return false;
+  progress.hold.Release();
+  return true;
+}
+
+bool CommitPhase(RunState& run, CommitProgress& progress) {
   Heading(run, "======================= COMMIT =============================");
-  for (ConferencePlan& plan : run.plans) {
+  for (size_t i = 0; i < run.plans.size(); ++i) {
+    const ConferencePlan& plan = run.plans[i];
     if (!plan.writeWanted) continue;
     const std::string conf = ConfName(plan.conferenceNumber);
     if (run.out.verbose()) run.out.Line("Committing " + conf + "...");
-    if (!CommitConference(run.os, &plan)) {
+    if (!CommitOne(run, i, progress)) {
       run.out.Line("WRITE ERROR: commit failed for " + conf + ". Starting rollback.");
       return false;
     }
@@ -139,6 +207,18 @@ bool CommitPhase(RunState& run) {
   }
   if (!run.out.verbose()) run.out.Line("Commit: COMPLETE" + PerConference(run.conferencesToWrite));
   return true;
+}
+
+// Only a proven write retires the records; a record that stays behind makes
+// the next run stop at this conference, so say so.
+void RemoveIntentRecords(RunState& run, const CommitProgress& progress) {
+  for (size_t i = 0; i < run.plans.size(); ++i) {
+    if (!progress.records[i]) continue;
+    const std::string path = IntentPath(run, run.plans[i]);
+    if (!run.os.DeleteFile(path)) {
+      run.out.Line("WARNING: intent record could not be removed: " + path);
+    }
+  }
 }
 
 bool VerifyCommittedFiles(RunState& run) {
@@ -154,7 +234,7 @@ bool VerifyCommittedFiles(RunState& run) {
   return true;
 }
 
-bool VerificationPhase(RunState& run) {
+bool VerificationPhase(RunState& run, const CommitProgress& progress) {
   Heading(run, "=================== POST-WRITE VERIFY ======================");
   const RunOptions& o = run.options;
   if (!RunSafetyCheck(run.os, run.out, o.homeDir, o.messageDir, kAfterCommit)) return false;
@@ -164,6 +244,7 @@ bool VerificationPhase(RunState& run) {
     return false;
   }
   if (!run.out.verbose()) run.out.Line("Post-write verification: PASS");
+  RemoveIntentRecords(run, progress);
   run.out.Line(o.testCopy ? "WRITE RESULT: SUCCESS - changes committed and verified on the "
                             "marked test copy."
                           : "WRITE RESULT: SUCCESS - changes committed and verified.");
@@ -176,22 +257,51 @@ bool VerificationPhase(RunState& run) {
   return true;
 }
 
-// Restores, from the highest conference down, every conference with a file
-// already replaced; then proves the live files equal the pre-scan snapshot.
-void Rollback(RunState& run) {
+// Every .NEW and .ROLLBACK name of a conference whose commit began that is
+// still there, for the operator's manual restore.
+void ReportLeftovers(RunState& run, const CommitProgress& progress) {
+  for (size_t i = 0; i < run.plans.size(); ++i) {
+    if (!progress.records[i]) continue;
+    const ConferencePlan& plan = run.plans[i];
+    for (const std::string& path :
+         {plan.stagedDatPath, plan.stagedPtrPath, plan.stagedIdxPath,
+          IntentPath(run, plan) + ".NEW", plan.liveDatPath + ".ROLLBACK",
+          plan.livePtrPath + ".ROLLBACK", plan.liveIdxPath + ".ROLLBACK"}) {
+      FileIdentity identity;
+      if (run.os.PathIdentity(path, &identity)) run.out.Line("  Left behind: " + path);
+    }
+  }
+}
+
+// Rolls back one conference whose commit began; its intent record goes only
+// once all three live files are proven original again. A conference whose
+// files were never replaced is named only when it is not whole.
+bool RollbackOne(RunState& run, size_t i, CommitProgress& progress) {
+  ConferencePlan& plan = run.plans[i];
+  const std::string heading =
+      "Restoring " + ConfName(plan.conferenceNumber) + " from verified backup...";
+  const bool changed = plan.datCommitted || plan.ptrCommitted || plan.idxCommitted;
+  if (changed) run.out.Line(heading);
+  progress.hold.Hold();
+  const bool restored = RollbackConference(run.os, &plan, *progress.records[i]);
+  if (restored) run.os.DeleteFile(IntentPath(run, plan));
+  progress.hold.Release();
+  if (!changed && !restored) run.out.Line(heading);
+  if (changed || !restored) {
+    run.out.Line(restored ? "  rollback verification: PASS" : "  ROLLBACK FAILED");
+  }
+  return restored;
+}
+
+// Restores, from the highest conference down, every conference whose commit
+// began; then proves the live files equal the pre-scan snapshot.
+void Rollback(RunState& run, CommitProgress& progress) {
   Heading(run, "======================= ROLLBACK ===========================");
   bool restoreFailed = false;
   for (size_t i = run.plans.size(); i-- > 0;) {
-    ConferencePlan& plan = run.plans[i];
-    if (!plan.datCommitted && !plan.ptrCommitted && !plan.idxCommitted) continue;
-    run.out.Line("Restoring " + ConfName(plan.conferenceNumber) + " from verified backup...");
-    if (RollbackConference(run.os, &plan)) {
-      run.out.Line("  rollback verification: PASS");
-    } else {
-      run.out.Line("  ROLLBACK FAILED");
-      restoreFailed = true;
-    }
+    if (progress.records[i] && !RollbackOne(run, i, progress)) restoreFailed = true;
   }
+  progress.hold.Release();
   run.exitCode = kExitWriteFailure;
   if (!restoreFailed && VerifyIntegritySnapshot(run.os, run.out, run.integrity)) {
     run.out.Line("ROLLBACK RESULT: originals restored and verified.");
@@ -199,6 +309,7 @@ void Rollback(RunState& run) {
     return;
   }
   run.out.Line("ROLLBACK RESULT: INCOMPLETE - restore manually from the logged backup directory.");
+  ReportLeftovers(run, progress);
   run.out.Line(kFailedManual);
 }
 
@@ -206,6 +317,7 @@ void Rollback(RunState& run) {
 
 void RunWritePhases(RunState& run) {
   if (!WriteDecision(run)) return;
+  if (!NamesFit(run)) return;
   if (!BuildPhase(run)) return;
   if (!PreCommitCheck(run, kBeforeBackup)) return;
   const RunOptions& o = run.options;
@@ -215,7 +327,8 @@ void RunWritePhases(RunState& run) {
   if (!noRoom.empty()) return (void)Fail(run, noRoom);
   if (!BackupPhase(run)) return;
   if (!PreCommitCheck(run, kBeforeCommit)) return;
-  if (!CommitPhase(run) || !VerificationPhase(run)) Rollback(run);
+  CommitProgress progress(run);
+  if (!CommitPhase(run, progress) || !VerificationPhase(run, progress)) Rollback(run, progress);
 }
 
 }  // namespace twtrim

@@ -103,7 +103,8 @@ void CheckSizes(ReportOutput& out, ConferenceScan* scan) {
 }  // namespace scan_steps
 
 void ScanConference(Os& os, ReportOutput& out, const std::string& messageDir, uint32_t conference,
-                    const std::string& name, bool write, ConferenceScan* scan) {
+                    const std::string& name, bool write, ConferenceScan* scan,
+                    std::string_view interruptedCommit) {
   *scan = ConferenceScan{};
   out.Line("");
   std::string heading = "CONF ";
@@ -113,17 +114,25 @@ void ScanConference(Os& os, ReportOutput& out, const std::string& messageDir, ui
   out.Line(heading);
 
   scan_steps::ScanFiles files;
-  if (!scan_steps::OpenScanFiles(os, out, messageDir, conference, &files, scan)) return;
-  scan_steps::CheckSizes(out, scan);
-  if (scan->validationErrors == 0) {
-    if (scan->ptrRecords > kMaxScanRecords) {
-      out.Line("  ERROR: PTR has more than 2,000,000 records; scan safety limit reached.");
-      ++scan->validationErrors;
-    } else {
-      scan_steps::AnalyseRecords(out, *files.ptr, *files.idx, write, scan);
+  const bool opened = scan_steps::OpenScanFiles(os, out, messageDir, conference, &files, scan);
+  if (opened) {
+    scan_steps::CheckSizes(out, scan);
+    if (scan->validationErrors == 0) {
+      if (scan->ptrRecords > kMaxScanRecords) {
+        out.Line("  ERROR: PTR has more than 2,000,000 records; scan safety limit reached.");
+        ++scan->validationErrors;
+      } else {
+        scan_steps::AnalyseRecords(out, *files.ptr, *files.idx, write, scan);
+      }
     }
   }
-  scan_steps::PrintScanReport(out, *scan, write);
+  // A commit that never finished makes the files unfit to judge or write,
+  // whatever they look like.
+  if (!interruptedCommit.empty()) {
+    out.Line(std::string(interruptedCommit));
+    ++scan->validationErrors;
+  }
+  if (opened) scan_steps::PrintScanReport(out, *scan, write);
 }
 
 }  // namespace twtrim

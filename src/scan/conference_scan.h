@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/os.h"
 #include "report/report_output.h"
@@ -52,8 +53,12 @@ struct RecordSummary {
 
 // Scans conference `conference` of `messageDir` into `*scan` and prints its
 // report block (concise or verbose as `out` says). `name` may be empty.
-// `write` changes only wording. Never fails; files are opened read-only.
+// `write` changes only wording. `interruptedCommit`, when not empty, is the
+// line reporting an unfinished commit of the conference: it is printed before
+// the result and counts as one validation error. Never fails; files are
+// opened read-only.
 void ScanConference(Os& os, ReportOutput& out, const std::string& messageDir, uint32_t conference,
-                    const std::string& name, bool write, ConferenceScan* scan);
+                    const std::string& name, bool write, ConferenceScan* scan,
+                    std::string_view interruptedCommit = {});
 
 }  // namespace twtrim

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "msgbase/records.h"
 #include "platform/file_io.h"
@@ -38,22 +39,14 @@ bool BackupDirectoryName(const LocalTime& t, int attempt, std::string* name) {
          (attempt == 0 || (AppendText(name, "-") && AppendPaddedNumber(name, number(attempt), 2)));
 }
 
-// The first of the 100 names that names nothing yet; a file counts as taken.
-bool FreeBackupName(Os& os, const std::string& root, const LocalTime& now, std::string* path) {
-  std::string name;
-  for (int attempt = 0; attempt <= kMaxAttempt; ++attempt) {
-    if (!BackupDirectoryName(now, attempt, &name) || !JoinPath(path, root, name)) return false;
-    if (os.GetPathKind(*path) == PathKind::kMissing) return true;
-  }
-  return false;
-}
-
 // Steps 1-5 of the copy: stream the bytes and get them onto the disk.
-bool StreamCopy(Os& os, const std::string& source, const std::string& destination) {
+bool StreamCopy(Os& os, const std::string& source, const std::string& destination,
+                const std::string& ownerOf) {
   std::unique_ptr<OsFile> in = os.OpenSharedRead(source);
   if (!in) return false;
   std::unique_ptr<OsFile> copy = os.CreateNew(destination);
-  if (!copy) return false;
+  // A copy run as root must not end up owned by root or readable by all.
+  if (!copy || !copy->CopyOwnerAndMode(ownerOf)) return false;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kTransferBufferSize]());
   if (!buffer) return false;
   for (;;) {
@@ -66,9 +59,13 @@ bool StreamCopy(Os& os, const std::string& source, const std::string& destinatio
   return copy->Flush() && copy->Close();
 }
 
-bool SameContent(Os& os, const std::string& a, const std::string& b) {
+// The copy equals its source now and, when known, the source as the
+// snapshot saw it: a file changed and changed back around the copy fails.
+bool ProvenCopy(Os& os, const std::string& source, const std::string& copy,
+                const FileFingerprint* expected) {
   FileFingerprint first, second;
-  return FingerprintFile(os, a, &first) && FingerprintFile(os, b, &second) && first == second;
+  return FingerprintFile(os, source, &first) && FingerprintFile(os, copy, &second) &&
+         first == second && (expected == nullptr || second == *expected);
 }
 
 void DeleteIfFile(Os& os, const std::string& path) {
@@ -79,8 +76,8 @@ void DeleteIfFile(Os& os, const std::string& path) {
 // a name the operator restores from: the copy is made and proven under a
 // .PARTIAL name and only then renamed to its own.
 bool CopyPartialThenRename(Os& os, const std::string& source, const std::string& partial,
-                           const std::string& destination) {
-  if (!CopyFileVerified(os, source, partial)) return false;
+                           const std::string& destination, const FileFingerprint* original) {
+  if (!CopyFileVerified(os, source, partial, source, original)) return false;
   if (os.ReplaceRename(partial, destination)) return true;
   DeleteIfFile(os, partial);
   return false;
@@ -101,17 +98,32 @@ bool CreateBackupDirectory(Os& os, const std::string& homeDir, std::string* back
   backupDir->clear();
   std::string root;
   if (!JoinPath(&root, homeDir, "TWTRIM32-BACKUPS")) return false;
-  if (os.GetPathKind(root) != PathKind::kDirectory && !os.CreateDirectory(root)) return false;
-  std::string path;
-  if (!FreeBackupName(os, root, os.Now(), &path)) return false;
-  if (os.GetPathKind(path) != PathKind::kDirectory && !os.CreateDirectory(path)) return false;
-  if (path.size() > kMaxPath) return false;
-  *backupDir = path;
-  return true;
+  // Another run may create the root between the look and the create.
+  if (os.GetPathKind(root) != PathKind::kDirectory && !os.CreateDirectory(root) &&
+      os.GetPathKind(root) != PathKind::kDirectory) {
+    return false;
+  }
+  const LocalTime now = os.Now();
+  std::string name, path;
+  for (int attempt = 0; attempt <= kMaxAttempt; ++attempt) {
+    if (!BackupDirectoryName(now, attempt, &name) || !JoinPath(&path, root, name) ||
+        path.size() > kMaxPath) {
+      return false;
+    }
+    // Created, not found: a name that exists in any form, or that another
+    // run takes first, is never shared.
+    if (os.CreateDirectory(path)) {
+      *backupDir = path;
+      return true;
+    }
+  }
+  return false;
 }
 
-bool CopyFileVerified(Os& os, const std::string& source, const std::string& destination) {
-  if (!StreamCopy(os, source, destination) || !SameContent(os, source, destination)) {
+bool CopyFileVerified(Os& os, const std::string& source, const std::string& destination,
+                      const std::string& ownerOf, const FileFingerprint* expected) {
+  if (!StreamCopy(os, source, destination, ownerOf) ||
+      !ProvenCopy(os, source, destination, expected)) {
     DeleteIfFile(os, destination);
     return false;
   }
@@ -119,24 +131,38 @@ bool CopyFileVerified(Os& os, const std::string& source, const std::string& dest
 }
 
 bool BackupFile(Os& os, ReportOutput& out, const std::string& source, const std::string& backupDir,
-                std::string* copyPath, bool required) {
+                std::string* copyPath, bool required, const FileFingerprint* original) {
   if (copyPath != nullptr) copyPath->clear();
   if (os.GetPathKind(source) != PathKind::kFile) return !required;
   std::string destination, partial;
   if (!JoinPath(&destination, backupDir, BaseName(source))) return false;
   if (!JoinPath(&partial, backupDir, std::string(BaseName(source)) + ".PARTIAL")) return false;
-  if (!CopyPartialThenRename(os, source, partial, destination)) return false;
+  if (!CopyPartialThenRename(os, source, partial, destination, original)) return false;
   if (copyPath != nullptr) *copyPath = destination;
   if (out.verbose()) out.Line("  Backed up: " + source + " -> " + destination);
   return true;
 }
 
+const FileFingerprint* SnapshotFingerprint(const IntegrityList& snapshot, const std::string& path) {
+  for (const IntegrityEntry& entry : snapshot.entries) {
+    if (SamePath(entry.path, path)) return &entry.fingerprint;
+  }
+  return nullptr;
+}
+
 bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
-                      const std::string& messageDir, const std::string& backupDir) {
-  if (!BackupFile(os, out, plan->livePtrPath, backupDir, &plan->backupPtrPath, true) ||
-      !BackupFile(os, out, plan->liveIdxPath, backupDir, &plan->backupIdxPath, true) ||
-      !BackupFile(os, out, plan->liveDatPath, backupDir, &plan->backupDatPath, true)) {
-    return false;
+                      const std::string& messageDir, const std::string& backupDir,
+                      const IntegrityList& snapshot) {
+  const std::pair<const std::string*, std::string*> files[] = {
+      {&plan->livePtrPath, &plan->backupPtrPath},
+      {&plan->liveIdxPath, &plan->backupIdxPath},
+      {&plan->liveDatPath, &plan->backupDatPath}};
+  for (const auto& [live, copy] : files) {
+    // The rollback trusts these copies: each must hold what the snapshot saw.
+    const FileFingerprint* original = SnapshotFingerprint(snapshot, *live);
+    if (original == nullptr || !BackupFile(os, out, *live, backupDir, copy, true, original)) {
+      return false;
+    }
   }
   // The companions are carried along when present, never restored.
   for (const char* extension : {"LMR", "SIG"}) {

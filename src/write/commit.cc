@@ -3,6 +3,7 @@
 // verified backup when anything from the first rename on fails.
 #include "write/commit.h"
 
+#include "msgbase/records.h"
 #include "report/paths.h"
 #include "write/backup.h"
 
@@ -22,7 +23,44 @@ FileFingerprint ExpectedFingerprint(const IntegrityEntry& entry,
   return entry.fingerprint;
 }
 
+bool Fits(const std::string& path, std::string_view suffix) {
+  return !path.empty() && path.size() + suffix.size() <= kMaxPath;
+}
+
+// One live file of a rolled-back conference brought back to `original`.
+bool RestoreOne(Os& os, const std::string& backupPath, const std::string& livePath,
+                const FileFingerprint& original, const FileFingerprint& staged) {
+  FileFingerprint live;
+  if (!FingerprintFile(os, livePath, &live)) return false;
+  if (live == original) return true;
+  // Anything but what the commit put there is newer than this run.
+  if (!(live == staged)) return false;
+  return RestoreFileFromBackup(os, backupPath, livePath, original);
+}
+
 }  // namespace
+
+bool CommitNamesFit(const ConferencePlan& plan, const std::string& messageDir) {
+  std::string record;
+  return IntentRecordPath(&record, messageDir, plan.conferenceNumber) && Fits(record, ".NEW") &&
+         Fits(plan.livePtrPath, ".ROLLBACK") && Fits(plan.liveIdxPath, ".ROLLBACK") &&
+         Fits(plan.liveDatPath, ".ROLLBACK");
+}
+
+bool MakeIntentRecord(const ConferencePlan& plan, const IntegrityList& snapshot,
+                      const std::string& backupDir, IntentRecord* record) {
+  const std::string* live[kIntentFiles] = {&plan.livePtrPath, &plan.liveIdxPath, &plan.liveDatPath};
+  record->backupDir = backupDir;
+  record->staged[kIntentPtr] = plan.stagedPtrFingerprint;
+  record->staged[kIntentIdx] = plan.stagedIdxFingerprint;
+  record->staged[kIntentDat] = plan.stagedDatFingerprint;
+  for (int file = 0; file < kIntentFiles; ++file) {
+    const FileFingerprint* original = SnapshotFingerprint(snapshot, *live[file]);
+    if (original == nullptr) return false;
+    record->original[file] = *original;
+  }
+  return true;
+}
 
 bool CommitConference(Os& os, ConferencePlan* plan) {
   // DAT first: until the PTR moves, the live headers still describe the old
@@ -53,7 +91,7 @@ bool VerifyAfterWrite(Os& os, ReportOutput& out, const IntegrityList& list,
   return true;
 }
 
-bool RollbackConference(Os& os, ConferencePlan* plan) {
+bool RollbackConference(Os& os, ConferencePlan* plan, const IntentRecord& record) {
   // The commit's order undone backwards: IDX, PTR, then DAT. A run that
   // dies between two restores then leaves headers that no longer match the
   // files beside them, which every later scan rejects as a validation
@@ -61,35 +99,39 @@ bool RollbackConference(Os& os, ConferencePlan* plan) {
   // packed headers, a state a scan passes as clean while every moved
   // message shows another's body.
   bool result = true;
-  if (plan->idxCommitted && !RestoreFileFromBackup(os, plan->backupIdxPath, plan->liveIdxPath)) {
-    result = false;
-  }
-  if (plan->ptrCommitted && !RestoreFileFromBackup(os, plan->backupPtrPath, plan->livePtrPath)) {
-    result = false;
-  }
-  if (plan->datCommitted && !RestoreFileFromBackup(os, plan->backupDatPath, plan->liveDatPath)) {
-    result = false;
-  }
+  result &= RestoreOne(os, plan->backupIdxPath, plan->liveIdxPath, record.original[kIntentIdx],
+                       record.staged[kIntentIdx]);
+  result &= RestoreOne(os, plan->backupPtrPath, plan->livePtrPath, record.original[kIntentPtr],
+                       record.staged[kIntentPtr]);
+  result &= RestoreOne(os, plan->backupDatPath, plan->liveDatPath, record.original[kIntentDat],
+                       record.staged[kIntentDat]);
   // Cleared even after a failure, so no file is restored twice in one run.
   plan->datCommitted = plan->ptrCommitted = plan->idxCommitted = false;
   RemoveStagedFiles(os, plan);
   return result;
 }
 
-bool RestoreFileFromBackup(Os& os, const std::string& backupPath, const std::string& livePath) {
+bool RestoreFileFromBackup(Os& os, const std::string& backupPath, const std::string& livePath,
+                           const FileFingerprint& original) {
   const std::string temporary = livePath + ".ROLLBACK";
-  if (temporary.size() > kMaxPath) return false;
-  if (os.GetPathKind(temporary) == PathKind::kFile) os.DeleteFile(temporary);
-  // The live file is only ever replaced whole, by a copy already proven equal
-  // to the backup.
-  if (!CopyFileVerified(os, backupPath, temporary)) return false;
+  FileFingerprint copy;
+  if (temporary.size() > kMaxPath || !FingerprintFile(os, backupPath, &copy) ||
+      !(copy == original)) {
+    return false;
+  }
+  // Whatever holds the name is stale; unlinking it never follows a link, and
+  // the copy is then created new, so no link's target is ever written.
+  os.DeleteFile(temporary);
+  // The live file is only ever replaced whole, by a copy already proven to
+  // hold the original, with the owner and mode the original had (the backup
+  // copy was given them).
+  if (!CopyFileVerified(os, backupPath, temporary, backupPath, &original)) return false;
   if (!os.ReplaceRename(temporary, livePath)) {
     if (os.GetPathKind(temporary) == PathKind::kFile) os.DeleteFile(temporary);
     return false;
   }
-  FileFingerprint backup, live;
-  return FingerprintFile(os, backupPath, &backup) && FingerprintFile(os, livePath, &live) &&
-         backup == live;
+  FileFingerprint live;
+  return FingerprintFile(os, livePath, &live) && live == original;
 }
 
 }  // namespace twtrim

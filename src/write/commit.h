@@ -9,9 +9,18 @@
 #include "report/report_output.h"
 #include "safety/integrity.h"
 #include "scan/conference_plan.h"
+#include "write/intent_record.h"
 
 namespace twtrim {
 
+// Every name the commit of the plan and its rollback will need (the intent
+// record and its staged name, each live file's .ROLLBACK) fits the limit.
+bool CommitNamesFit(const ConferencePlan& plan, const std::string& messageDir);
+// The intent record of the plan's commit: the snapshot's fingerprints of
+// the live files and those of the verified staged files. False when the
+// snapshot lacks one of the live files.
+bool MakeIntentRecord(const ConferencePlan& plan, const IntegrityList& snapshot,
+                      const std::string& backupDir, IntentRecord* record);
 // Moves the staged DAT, PTR and IDX over the live files, in that order,
 // setting one committed flag after each rename.
 bool CommitConference(Os& os, ConferencePlan* plan);
@@ -19,10 +28,16 @@ bool CommitConference(Os& os, ConferencePlan* plan);
 // one for a written conference's live file, the snapshot's otherwise.
 bool VerifyAfterWrite(Os& os, ReportOutput& out, const IntegrityList& list,
                       const std::vector<ConferencePlan>& plans);
-// Restores every committed file of the plan from its backup copy.
-bool RollbackConference(Os& os, ConferencePlan* plan);
-// Copies the backup to <live>.ROLLBACK, proves it, renames it over the live
-// file and proves the live file equal to the backup.
-bool RestoreFileFromBackup(Os& os, const std::string& backupPath, const std::string& livePath);
+// Brings every live file of the plan back to its original: one still
+// holding its original is left as it is, one holding exactly the staged
+// bytes is restored from its backup copy, and one holding anything else
+// (newer data) is never overwritten. True when all three hold their
+// originals afterwards.
+bool RollbackConference(Os& os, ConferencePlan* plan, const IntentRecord& record);
+// Copies the backup to <live>.ROLLBACK, proves it equal to `original`,
+// renames it over the live file and proves the live file equal to it. A
+// backup copy that does not hold `original` is never used.
+bool RestoreFileFromBackup(Os& os, const std::string& backupPath, const std::string& livePath,
+                           const FileFingerprint& original);
 
 }  // namespace twtrim

@@ -503,11 +503,6 @@ TEST(WriteSequence, ChangeAfterTheCommitIsRolledBack) {
     std::function<void(AppHarness&)> change;
     Lines lines;
   } cases[] = {
-      {"live file changed",
-       7,
-       [](AppHarness& h) { FlipByte(h.MessagePath("TWMSG01.PTR"), 0); },
-       {"", "=================== POST-WRITE VERIFY ======================",
-        "POST-WRITE ERROR: final structure/hash verification failed for CONF1."}},
       {"caller appears",
        8,
        [](AppHarness& h) {

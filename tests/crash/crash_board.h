@@ -310,6 +310,7 @@ struct Observed {
   std::map<uint32_t, ConfState> conferences;
   bool lockLeft = false;
   std::vector<std::string> staged;  // leftover .NEW files in MESSAGE
+  std::set<uint32_t> records;       // conferences with an intent record (.JNL) left
   bool anyTouched() const {
     return std::any_of(conferences.begin(), conferences.end(),
                        [](const auto& c) { return c.second != ConfState::kOriginal; });
@@ -403,6 +404,8 @@ inline Observed CheckNothingLost(const Reference& ref, const std::string& home, 
           << "the lock file holds something else";
     } else if (EndsWith(name, ".NEW")) {
       seen.staged.push_back(name);
+    } else if (EndsWith(name, ".JNL")) {
+      seen.records.insert(static_cast<uint32_t>(std::strtoul(name.c_str() + 5, nullptr, 10)));
     } else {
       ADD_FAILURE() << "unexpected file in the message directory: " << name;
     }
@@ -470,7 +473,10 @@ inline void CheckDryRuns(const Reference& ref, const std::string& home, const Ob
       ADD_FAILURE() << "no RESULT line for CONF" << c << " in\n" << dry.stdoutBytes;
       continue;
     }
-    if (state == ConfState::kOriginal) {
+    if (seen.records.count(c) != 0) {
+      // An unfinished commit is an error whatever the files look like.
+      EXPECT_EQ(found->second.rfind("  RESULT: ERROR - ", 0), 0u) << "CONF" << c;
+    } else if (state == ConfState::kOriginal) {
       EXPECT_EQ(found->second, ref.originalResults().at(c)) << "CONF" << c;
     } else if (state == ConfState::kPacked) {
       EXPECT_EQ(found->second, ref.packedResults().at(c)) << "CONF" << c;
@@ -488,7 +494,7 @@ inline void CheckWriteBeforeCleanup(const Reference& ref, const std::string& hom
                                     const Observed& seen, Tally* tally) {
   const std::map<std::string, std::string> before = Snapshot(home);
   const ProcessResult write = RunTwtrim(home, WriteSwitches());
-  if (!seen.staged.empty()) {
+  if (!seen.staged.empty() || !seen.records.empty()) {
     if (write.exitCode == 2) {
       EXPECT_TRUE(Contains(write.stdoutBytes, "WRITE REFUSED: validation errors must be resolved"))
           << write.stdoutBytes;
@@ -513,8 +519,8 @@ inline void CheckWriteBeforeCleanup(const Reference& ref, const std::string& hom
 // interrupted write", followed to the letter: find the stopped run's report
 // (the one without a footer); if it reached the COMMIT heading without a
 // WRITE RESULT line, copy every conference file of its backup directory back
-// over the live one; then delete the stale lock, the .NEW and .ROLLBACK files
-// and unfinished .PARTIAL copies. Returns whether a restore was made.
+// over the live one; then delete the stale lock, the .NEW and .ROLLBACK files,
+// the intent records and unfinished .PARTIAL copies. Returns whether a restore was made.
 inline bool RecoverByTheBook(const std::string& home) {
   const std::string msg = home + "/MESSAGE";
   const std::optional<std::string> log = ReadFile(home + "/" + kReportName);
@@ -540,7 +546,8 @@ inline bool RecoverByTheBook(const std::string& home) {
     }
   }
   for (const std::string& name : Entries(msg)) {
-    if (name == kLockName || EndsWith(name, ".NEW") || EndsWith(name, ".ROLLBACK")) {
+    if (name == kLockName || EndsWith(name, ".NEW") || EndsWith(name, ".ROLLBACK") ||
+        EndsWith(name, ".JNL")) {
       std::error_code error;
       fs::remove(msg + "/" + name, error);
     }

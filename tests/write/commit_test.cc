@@ -43,10 +43,13 @@ class CommitTest : public WriteTest {
     if (backupDir_.empty()) {
       EXPECT_TRUE(CreateBackupDirectory(os_, home_, &backupDir_));
     }
-    EXPECT_TRUE(BackupConference(os_, out_, &plan, MessageDir(), backupDir_));
+    const IntegrityList snapshot = SnapshotOf(plan);
+    EXPECT_TRUE(BackupConference(os_, out_, &plan, MessageDir(), backupDir_, snapshot));
+    EXPECT_TRUE(MakeIntentRecord(plan, snapshot, backupDir_, &record_));
     return plan;
   }
   std::string backupDir_;
+  IntentRecord record_;
 };
 
 // A restore that cannot read the backup, cannot rename its temporary, or
@@ -68,7 +71,8 @@ TEST_F(CommitTest, FailedRestoreLeavesNoTemporaryAndTheBackupIntact) {
       os_.BeforeCall(OsCall::kOpenSharedRead, "MESSAGE/TWMSG05.DAT",
                      [&] { WriteWholeFile(plan.liveDatPath, "someone else's bytes"); });
     }
-    EXPECT_FALSE(RestoreFileFromBackup(os_, plan.backupDatPath, plan.liveDatPath));
+    EXPECT_FALSE(RestoreFileFromBackup(os_, plan.backupDatPath, plan.liveDatPath,
+                                       record_.original[kIntentDat]));
     if (fault < 2) {
       EXPECT_EQ(Read(plan.liveDatPath), committed);
     }
@@ -76,7 +80,7 @@ TEST_F(CommitTest, FailedRestoreLeavesNoTemporaryAndTheBackupIntact) {
     EXPECT_EQ(Read(plan.backupDatPath), backup);
     os_.ClearFaults();
     os_.ClearHooks();
-    RollbackConference(os_, &plan);
+    RollbackConference(os_, &plan, record_);
   }
 }
 
@@ -88,7 +92,8 @@ TEST_F(CommitTest, LeftoverRollbackTemporaryIsReplaced) {
   ASSERT_TRUE(
       Write(leftover, "from an earlier run, longer than the real thing" + std::string(5000, 'z')));
   os_.ResetCounts();
-  EXPECT_TRUE(RestoreFileFromBackup(os_, plan.backupDatPath, plan.liveDatPath));
+  EXPECT_TRUE(RestoreFileFromBackup(os_, plan.backupDatPath, plan.liveDatPath,
+                                    record_.original[kIntentDat]));
   EXPECT_EQ(Read(plan.liveDatPath), original);
   EXPECT_EQ(Kind(leftover), PathKind::kMissing);
 }

@@ -29,8 +29,12 @@ board::ConferenceFiles Packable(int32_t base) {
 std::vector<std::string> Renames(const FaultOs& os) {
   std::vector<std::string> renames;
   for (const CallRecord& call : os.log()) {
-    // Backup copies land by rename too; only the live files' renames matter here.
-    if (call.kind != OsCall::kReplaceRename || call.path.ends_with(".PARTIAL")) continue;
+    // Backup copies and intent records land by rename too; only the live
+    // files' renames matter here.
+    if (call.kind != OsCall::kReplaceRename || call.path.ends_with(".PARTIAL") ||
+        call.path.ends_with(".JNL.NEW")) {
+      continue;
+    }
     renames.push_back(std::string(BaseName(call.path)) + " -> " +
                       std::string(BaseName(call.otherPath)) + (call.failed ? " (failed)" : ""));
   }

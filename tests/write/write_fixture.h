@@ -13,6 +13,8 @@
 #include "msgbase/records.h"
 #include "platform/os.h"
 #include "report/report_output.h"
+#include "safety/fingerprint.h"
+#include "safety/integrity.h"
 #include "scan/conference_plan.h"
 #include "support/fault_os.h"
 #include "support/report_lines.h"
@@ -81,6 +83,17 @@ class WriteTest : public ::testing::Test {
     EXPECT_TRUE(BuildConferencePlan(&plan, MessageDir(), n, ProjectedScan(files)));
     EXPECT_TRUE(plan.writeWanted);
     return plan;
+  }
+
+  // The snapshot a write takes of the plan's live files as they are now.
+  IntegrityList SnapshotOf(const ConferencePlan& plan) {
+    IntegrityList list;
+    for (const std::string* path : {&plan.livePtrPath, &plan.liveIdxPath, &plan.liveDatPath}) {
+      IntegrityEntry entry{*path, {}};
+      EXPECT_TRUE(FingerprintFile(*real_, *path, &entry.fingerprint));
+      list.entries.push_back(entry);
+    }
+    return list;
   }
 
   std::string Read(const std::string& path) const {

@@ -141,8 +141,30 @@ std::unique_ptr<OsFile> Win32Os::OpenForAppend(const std::string& path) {
   return OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
 }
 
+namespace {
+
+constexpr int kBusyRetries = 20;
+constexpr DWORD kBusyRetryMilliseconds = 100;
+
+// Scanners, indexers and backup agents open files for a moment without
+// delete sharing; a rename or delete that meets one is tried again for
+// about two seconds before it counts as failed.
+template <typename Attempt>
+bool RetryWhileBusy(Attempt attempt) {
+  for (int retry = 0;; ++retry) {
+    if (attempt()) return true;
+    const DWORD error = GetLastError();
+    const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                      error == ERROR_LOCK_VIOLATION;
+    if (!busy || retry == kBusyRetries) return false;
+    Sleep(kBusyRetryMilliseconds);
+  }
+}
+
+}  // namespace
+
 bool Win32Os::DeleteFile(const std::string& path) {
-  return UsablePath(path) && DeleteFileA(path.c_str()) != FALSE;
+  return UsablePath(path) && RetryWhileBusy([&] { return DeleteFileA(path.c_str()) != FALSE; });
 }
 
 PathKind Win32Os::GetPathKind(const std::string& path) {
@@ -176,9 +198,10 @@ bool Win32Os::FullPath(const std::string& path, std::string* full) {
 }
 
 bool Win32Os::ReplaceRename(const std::string& from, const std::string& to) {
-  return UsablePath(from) && UsablePath(to) &&
-         MoveFileExA(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  return UsablePath(from) && UsablePath(to) && RetryWhileBusy([&] {
+           return MoveFileExA(from.c_str(), to.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+         });
 }
 
 bool Win32Os::CreateDirectory(const std::string& path) {
