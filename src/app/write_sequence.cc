@@ -152,6 +152,16 @@ bool BackupControlFiles(RunState& run) {
   return true;
 }
 
+// Refused before any backup is made: running out of disk half way through
+// would only say that a copy failed.
+bool RoomForBackup(RunState& run) {
+  const RunOptions& o = run.options;
+  const std::string noRoom =
+      FreeSpaceRefusal(run.os, run.plans,
+                       {o.homeDir, o.messageDir, {o.conferenceConfigPath, o.outboundSeqPath}});
+  return noRoom.empty() || Fail(run, noRoom);
+}
+
 bool BackupPhase(RunState& run) {
   Heading(run, "=================== VERIFIED BACKUP ========================");
   std::string directory;
@@ -320,13 +330,11 @@ void RunWritePhases(RunState& run) {
   if (!NamesFit(run)) return;
   if (!BuildPhase(run)) return;
   if (!PreCommitCheck(run, kBeforeBackup)) return;
-  const RunOptions& o = run.options;
-  const std::string noRoom = FreeSpaceRefusal(
-      run.os, run.plans,
-      {o.homeDir, o.messageDir, {o.conferenceConfigPath, o.outboundSeqPath}});
-  if (!noRoom.empty()) return (void)Fail(run, noRoom);
+  if (!RoomForBackup(run)) return;
   if (!BackupPhase(run)) return;
   if (!PreCommitCheck(run, kBeforeCommit)) return;
+  // The lines that prove the backup must be on disk before a live file changes.
+  run.out.FlushLog();
   CommitProgress progress(run);
   if (!CommitPhase(run, progress) || !VerificationPhase(run, progress)) Rollback(run, progress);
 }
