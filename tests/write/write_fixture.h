@@ -13,6 +13,7 @@
 #include "msgbase/records.h"
 #include "platform/os.h"
 #include "report/report_output.h"
+#include "safety/integrity.h"
 #include "scan/conference_plan.h"
 #include "support/fault_os.h"
 #include "support/report_lines.h"
@@ -81,6 +82,17 @@ class WriteTest : public ::testing::Test {
     EXPECT_TRUE(BuildConferencePlan(&plan, MessageDir(), n, ProjectedScan(files)));
     EXPECT_TRUE(plan.writeWanted);
     return plan;
+  }
+
+  // The integrity snapshot of the plan's live files as they are now.
+  IntegrityList Snapshot(const ConferencePlan& plan) {
+    IntegrityList list;
+    for (const std::string* path : {&plan.livePtrPath, &plan.liveIdxPath, &plan.liveDatPath}) {
+      IntegrityEntry entry{*path, {}};
+      EXPECT_TRUE(FingerprintFile(*real_, *path, &entry.fingerprint));
+      list.entries.push_back(entry);
+    }
+    return list;
   }
 
   std::string Read(const std::string& path) const {
