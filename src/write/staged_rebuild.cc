@@ -160,7 +160,8 @@ class StagedBuild {
         purged_.Insert(static_cast<uint32_t>(ptr.msgNumber()));
         continue;
       }
-      if (!KeepRecord(&ptr) || !ptrOut.Write(ptr.bytes.data(), kPtrRecordSize)) return false;
+      KeepRecord(&ptr);
+      if (!ptrOut.Write(ptr.bytes.data(), kPtrRecordSize)) return false;
       idx.setMsgNumber(ptr.msgNumber());
       idx.setOrg(ptr.org());
       if (!idxOut.Write(idx.bytes.data(), kIdxRecordSize)) return false;
@@ -171,7 +172,7 @@ class StagedBuild {
 
   // A DANGER record points at itself and is detached keeping its Org. A
   // reply is noted for ClearPurgedParents; its parent may come later.
-  bool KeepRecord(PtrRecord* ptr) {
+  void KeepRecord(PtrRecord* ptr) {
     if (ptr->isDanger()) {
       ptr->setTM(0);
       ptr->setTS(1);
@@ -179,18 +180,20 @@ class StagedBuild {
       replies_.push_back({keptCount_, ptr->msgNumber(), ptr->org()});
     }
     ++keptCount_;
-    return !purging_ || Renumber(ptr);
+    if (purging_) Renumber(ptr);
   }
 
   // Bodies are packed in record order. A bodyless record takes the counter,
-  // or the last Where there is when every block before it is kept.
-  bool Renumber(PtrRecord* ptr) {
+  // or the last Where there is when every block before it is kept: the
+  // counter reaches 65,536 only then, as the scan allows no overlap and no
+  // DAT past that size, and bytes that differ from the scanned ones fail
+  // the build at the end of the pass.
+  void Renumber(PtrRecord* ptr) {
     const uint32_t count = ptr->records();
     if (count == 0) {
       ptr->setWhere(static_cast<uint16_t>(std::min(blockCounter_, kMaxWhere)));
-      return true;
+      return;
     }
-    if (blockCounter_ + count > kMaxDatBlocks) return false;
     if (!moves_.empty() && moves_.back().from + moves_.back().count == ptr->where()) {
       moves_.back().count += count;
     } else {
@@ -198,7 +201,6 @@ class StagedBuild {
     }
     ptr->setWhere(static_cast<uint16_t>(blockCounter_));
     blockCounter_ += count;
-    return true;
   }
 
   // Only a link to a purged parent is cleared. A reply whose parent never
