@@ -89,7 +89,8 @@ struct BodyMove {
   uint32_t from = 0, to = 0, count = 0;
 };
 
-// A kept reply, by its slot in the staged files, whose parent may be purged.
+// A kept reply, by its slot in the staged files, whose parent comes later in
+// the file (or nowhere).
 struct KeptReply {
   uint32_t stagedSlot = 0;
   int32_t msgNumber = 0, org = 0;
@@ -138,7 +139,8 @@ class StagedBuild {
 
   bool Prepare() {
     buffer_ = std::make_unique<uint8_t[]>(kTransferBufferSize);
-    return !purging_ || purged_.Allocate(2 * plan_.scan.ptrRecords + 1);
+    const uint32_t capacity = 2 * plan_.scan.ptrRecords + 1;
+    return !purging_ || (purged_.Allocate(capacity) && kept_.Allocate(capacity));
   }
 
   // The one pass over PTR and IDX: every kept record repaired, renumbered
@@ -171,16 +173,27 @@ class StagedBuild {
   }
 
   // A DANGER record points at itself and is detached keeping its Org. A
-  // reply is noted for ClearPurgedParents; its parent may come later.
+  // reply whose parent went earlier in the file is detached here; one whose
+  // parent is not seen yet waits for ClearPurgedParents.
   void KeepRecord(PtrRecord* ptr) {
     if (ptr->isDanger()) {
       ptr->setTM(0);
       ptr->setTS(1);
     } else if (purging_ && ptr->isReply()) {
-      replies_.push_back({keptCount_, ptr->msgNumber(), ptr->org()});
+      const auto org = static_cast<uint32_t>(ptr->org());
+      if (purged_.Contains(org)) {
+        ptr->setTM(0);
+        ptr->setTS(1);
+        ptr->setOrg(ptr->msgNumber());
+      } else if (!kept_.Contains(org)) {
+        laterParents_.push_back({keptCount_, ptr->msgNumber(), ptr->org()});
+      }
     }
     ++keptCount_;
-    if (purging_) Renumber(ptr);
+    if (purging_) {
+      kept_.Insert(static_cast<uint32_t>(ptr->msgNumber()));
+      Renumber(ptr);
+    }
   }
 
   // Bodies are packed in record order. A bodyless record takes the counter,
@@ -206,7 +219,7 @@ class StagedBuild {
   // Only a link to a purged parent is cleared. A reply whose parent never
   // was in the conference is the operator's to judge and stays as it is.
   bool ClearPurgedParents() {
-    for (const KeptReply& reply : replies_) {
+    for (const KeptReply& reply : laterParents_) {
       if (purged_.Contains(static_cast<uint32_t>(reply.org)) && !Detach(reply)) return false;
     }
     return true;
@@ -267,8 +280,8 @@ class StagedBuild {
   std::unique_ptr<OsFile> livePtr_, liveIdx_, liveDat_;
   std::unique_ptr<OsFile> stagedPtr_, stagedIdx_, stagedDat_;
   std::unique_ptr<uint8_t[]> buffer_;
-  MessageNumberSet purged_;
-  std::vector<KeptReply> replies_;
+  MessageNumberSet purged_, kept_;
+  std::vector<KeptReply> laterParents_;
   std::vector<BodyMove> moves_;
   uint32_t keptCount_ = 0;
   uint32_t blockCounter_ = 0;

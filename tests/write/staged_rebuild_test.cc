@@ -114,16 +114,19 @@ TEST_F(StagedRebuildTest, RepliesToPurgedParentsAndDangerRecordsAreDetached) {
   b.Add(Root(7, 1));               // 6
   b.Add(Danger(8, 1));             // 7
   b.Add(Deleted(Danger(9, 1)));    // 8
+  b.Add(Reply(10, 11, 1));         // 9: parent purged, later in the file
+  b.Add(Deleted(Root(11, 1)));     // 10
   ConferencePlan plan = PlanFor(5, b.files());
   BuildOk(&plan);
   const auto& f = b.files();
-  EXPECT_EQ(Read(plan.stagedPtrPath),
-            Image({WithWhere(f.ptr[0], 0), WithWhere(Detached(f.ptr[2], true), 1),
-                   WithWhere(f.ptr[3], 2), WithWhere(f.ptr[5], 3), WithWhere(f.ptr[6], 4),
-                   WithWhere(Detached(f.ptr[7], false), 5)}));
-  EXPECT_EQ(Read(plan.stagedIdxPath),
-            Image({f.idx[0], WithOrg(f.idx[2], 3), f.idx[3], f.idx[5], f.idx[6], f.idx[7]}));
-  EXPECT_EQ(Read(plan.stagedDatPath), Blocks({0, 2, 3, 5, 6, 7}));
+  EXPECT_EQ(
+      Read(plan.stagedPtrPath),
+      Image({WithWhere(f.ptr[0], 0), WithWhere(Detached(f.ptr[2], true), 1), WithWhere(f.ptr[3], 2),
+             WithWhere(f.ptr[5], 3), WithWhere(f.ptr[6], 4),
+             WithWhere(Detached(f.ptr[7], false), 5), WithWhere(Detached(f.ptr[9], true), 6)}));
+  EXPECT_EQ(Read(plan.stagedIdxPath), Image({f.idx[0], WithOrg(f.idx[2], 3), f.idx[3], f.idx[5],
+                                             f.idx[6], f.idx[7], WithOrg(f.idx[9], 10)}));
+  EXPECT_EQ(Read(plan.stagedDatPath), Blocks({0, 2, 3, 5, 6, 7, 9}));
 }
 
 // Nothing purged: the write exists for repairs only, so the DAT goes across
