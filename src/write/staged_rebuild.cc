@@ -257,7 +257,7 @@ class StagedBuild {
            dat.fingerprint() == expected_.dat;
   }
 
-  // A Deleted flag changed since the scan shows up here.
+  // The files written hold exactly the counts the report promised.
   bool MatchesProjection() const {
     return keptCount_ == plan_.scan.projectedPtrRecords &&
            finalBlocks_ == plan_.scan.projectedDatRecords;
