@@ -102,7 +102,7 @@ bool BuildOne(RunState& run, size_t i) {
   ConferencePlan& plan = run.plans[i];
   const std::string conf = ConfName(plan.conferenceNumber);
   if (run.out.verbose()) run.out.Line("Building " + conf + " staged files...");
-  if (!BuildStagedFiles(run.os, run.out, &plan)) {
+  if (!BuildStagedFiles(run.os, run.out, &plan, run.integrity)) {
     return Fail(run, "WRITE ERROR: failed while building staged files for " + conf + ".");
   }
   run.builtThisRun[i] = 1;

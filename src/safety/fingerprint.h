@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "msgbase/crc32.h"
 #include "platform/os.h"
 
 namespace twtrim {
@@ -16,6 +17,20 @@ struct FileFingerprint {
   uint32_t crc = 0;
 
   friend bool operator==(const FileFingerprint&, const FileFingerprint&) = default;
+};
+
+// The fingerprint of bytes fed in file order, for readers that need the
+// bytes themselves as well as the proof of what they were.
+class FingerprintHasher {
+ public:
+  void Update(const uint8_t* data, size_t size);
+  // The fingerprint of everything fed so far.
+  FileFingerprint Result() const { return {size_, fnv_, ~crc_}; }
+
+ private:
+  uint64_t size_ = 0;
+  uint32_t fnv_ = kFnvStart;
+  uint32_t crc_ = kCrc32Start;
 };
 
 // Reads the whole file in 32 KiB blocks. `*result` is written only on

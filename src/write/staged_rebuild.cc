@@ -1,5 +1,5 @@
-// BuildStagedFiles and CopyDatRange: the packed conference written as .NEW
-// files beside the live ones, which are only ever read.
+// BuildStagedFiles: the packed conference written as .NEW files beside the
+// live ones, which are only ever read, each once from its start to its end.
 #include "write/staged_rebuild.h"
 
 #include <algorithm>
@@ -7,16 +7,18 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "msgbase/records.h"
 #include "platform/file_io.h"
 #include "report/format.h"
+#include "safety/fingerprint.h"
 #include "scan/message_number_set.h"
 
 namespace twtrim {
 namespace {
 
-constexpr uint32_t kMaxWhere = 65535;
+constexpr uint32_t kMaxWhere = kMaxDatBlocks - 1;
 
 // Collects fixed-size records and hands them to the system a buffer at a
 // time, so a large conference is not written with one call per record.
@@ -43,28 +45,73 @@ class BufferedWriter {
   uint32_t used_ = 0;
 };
 
-// A reply (TM 1, TS 0) that points at itself, or at no kept message, is
-// detached; every other record is left alone.
-void RepairThread(PtrRecord* ptr, const MessageNumberSet& kept) {
-  if (ptr->tm() != 1 || ptr->ts() != 0) return;
-  const bool danger = ptr->org() == ptr->msgNumber();
-  if (!danger && kept.Contains(static_cast<uint32_t>(ptr->org()))) return;
-  ptr->setTM(0);
-  ptr->setTS(1);
-  if (!danger) ptr->setOrg(ptr->msgNumber());
-}
+// Reads a live file strictly in order from its start and fingerprints every
+// byte it hands on or passes over.
+class ProvenReader {
+ public:
+  ProvenReader(OsFile& file, uint8_t* buffer) : file_(file), buffer_(buffer) {}
+
+  uint64_t position() const { return hasher_.Result().size; }
+  FileFingerprint fingerprint() const { return hasher_.Result(); }
+
+  // Moves the next `bytes` to `destination` (nullptr: only fingerprints them).
+  bool Move(uint64_t bytes, OsFile* destination) {
+    while (bytes > 0) {
+      const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(bytes, kTransferBufferSize));
+      if (!ReadExact(file_, buffer_, chunk) || !Pass(chunk, destination)) return false;
+      bytes -= chunk;
+    }
+    return true;
+  }
+  // Moves everything up to the end of the file.
+  bool MoveToEnd(OsFile* destination) {
+    for (;;) {
+      uint32_t got = 0;
+      if (!file_.Read(buffer_, kTransferBufferSize, &got)) return false;
+      if (got == 0) return true;
+      if (!Pass(got, destination)) return false;
+    }
+  }
+
+ private:
+  bool Pass(uint32_t count, OsFile* destination) {
+    hasher_.Update(buffer_, count);
+    return destination == nullptr || WriteExact(*destination, buffer_, count);
+  }
+
+  OsFile& file_;
+  uint8_t* buffer_;
+  FingerprintHasher hasher_;
+};
+
+// A kept body's blocks: where they lie in the live DAT and where they go.
+struct BodyMove {
+  uint32_t from = 0, to = 0, count = 0;
+};
+
+// A kept reply, by its slot in the staged files, whose parent comes later in
+// the file (or nowhere).
+struct KeptReply {
+  uint32_t stagedSlot = 0;
+  int32_t msgNumber = 0, org = 0;
+};
+
+// The live files' fingerprints as the integrity snapshot took them.
+struct Expected {
+  FileFingerprint ptr, idx, dat;
+};
 
 // One build of one conference. Every handle and buffer is owned here, so
 // they are all closed and released before the caller removes the staged
 // files of a failed build.
 class StagedBuild {
  public:
-  StagedBuild(Os& os, const ConferencePlan& plan)
-      : os_(os), plan_(plan), purging_(plan.scan.deletedCount > 0) {}
+  StagedBuild(Os& os, const ConferencePlan& plan, const Expected& expected)
+      : os_(os), plan_(plan), expected_(expected), purging_(plan.scan.deletedCount > 0) {}
 
   bool Run() {
-    return OpenLive() && CollectKeptNumbers() && CreateStaged() && WriteRecords() &&
-           CarryWholeDat() && MatchesProjection() && FlushStaged() && CloseStaged();
+    return OpenLive() && CreateStaged() && Prepare() && WriteRecords() && ClearPurgedParents() &&
+           WriteDat() && MatchesProjection() && FlushStaged() && CloseStaged();
   }
 
  private:
@@ -77,34 +124,31 @@ class StagedBuild {
     return liveDat_ != nullptr;
   }
 
-  // First pass: the numbers of exactly the records that will be kept.
-  bool CollectKeptNumbers() {
-    if (!kept_.Allocate(2 * plan_.scan.ptrRecords + 1)) return false;
-    if (!livePtr_->Seek(0)) return false;
-    BufferedReader reader(*livePtr_);
-    PtrRecord ptr;
-    for (uint32_t slot = 0; slot < plan_.scan.ptrRecords; ++slot) {
-      if (!reader.ReadExact(ptr.bytes.data(), kPtrRecordSize)) return false;
-      if (ptr.deleted() == 0) kept_.Insert(static_cast<uint32_t>(ptr.msgNumber()));
-    }
-    return livePtr_->Seek(0) && liveIdx_->Seek(0);
-  }
-
+  // Each staged file takes its live twin's owner, group and mode at once, so
+  // the board's own programs can still use the conference after the commit.
   bool CreateStaged() {
-    stagedPtr_ = os_.CreateNew(plan_.stagedPtrPath);
-    if (!stagedPtr_) return false;
-    stagedIdx_ = os_.CreateNew(plan_.stagedIdxPath);
-    if (!stagedIdx_) return false;
-    stagedDat_ = os_.CreateNew(plan_.stagedDatPath);
-    if (!stagedDat_) return false;
-    buffer_ = std::make_unique<uint8_t[]>(kTransferBufferSize);  // zero-filled
-    return true;
+    return CreateOne(plan_.stagedPtrPath, plan_.livePtrPath, &stagedPtr_) &&
+           CreateOne(plan_.stagedIdxPath, plan_.liveIdxPath, &stagedIdx_) &&
+           CreateOne(plan_.stagedDatPath, plan_.liveDatPath, &stagedDat_);
+  }
+  bool CreateOne(const std::string& staged, const std::string& live,
+                 std::unique_ptr<OsFile>* file) {
+    *file = os_.CreateNew(staged);
+    return *file && (*file)->CopyOwnerAndMode(live);
   }
 
-  // Second pass: every kept record repaired, renumbered and written.
+  bool Prepare() {
+    buffer_ = std::make_unique<uint8_t[]>(kTransferBufferSize);
+    const uint32_t capacity = 2 * plan_.scan.ptrRecords + 1;
+    return !purging_ || (purged_.Allocate(capacity) && kept_.Allocate(capacity));
+  }
+
+  // The one pass over PTR and IDX: every kept record repaired, renumbered
+  // and written; the numbers of the purged ones remembered.
   bool WriteRecords() {
     BufferedReader ptrIn(*livePtr_), idxIn(*liveIdx_);
     BufferedWriter ptrOut(*stagedPtr_), idxOut(*stagedIdx_);
+    FingerprintHasher ptrHash, idxHash;
     PtrRecord ptr;
     IdxRecord idx;
     for (uint32_t slot = 0; slot < plan_.scan.ptrRecords; ++slot) {
@@ -112,64 +156,108 @@ class StagedBuild {
           !idxIn.ReadExact(idx.bytes.data(), kIdxRecordSize)) {
         return false;
       }
-      if (ptr.deleted() != 0) continue;
-      RepairThread(&ptr, kept_);
-      const uint16_t oldWhere = ptr.where();
-      if (purging_) {
-        if (blockCounter_ > kMaxWhere) return false;
-        ptr.setWhere(static_cast<uint16_t>(blockCounter_));
+      ptrHash.Update(ptr.bytes.data(), kPtrRecordSize);
+      idxHash.Update(idx.bytes.data(), kIdxRecordSize);
+      if (ptr.deleted() != 0) {
+        purged_.Insert(static_cast<uint32_t>(ptr.msgNumber()));
+        continue;
       }
+      KeepRecord(&ptr);
+      if (!ptrOut.Write(ptr.bytes.data(), kPtrRecordSize)) return false;
       idx.setMsgNumber(ptr.msgNumber());
       idx.setOrg(ptr.org());
-      if (!ptrOut.Write(ptr.bytes.data(), kPtrRecordSize) ||
-          !idxOut.Write(idx.bytes.data(), kIdxRecordSize)) {
-        return false;
+      if (!idxOut.Write(idx.bytes.data(), kIdxRecordSize)) return false;
+    }
+    return ptrHash.Result() == expected_.ptr && idxHash.Result() == expected_.idx &&
+           ptrOut.Drain() && idxOut.Drain();
+  }
+
+  // A DANGER record points at itself and is detached keeping its Org. A
+  // reply whose parent went earlier in the file is detached here; one whose
+  // parent is not seen yet waits for ClearPurgedParents.
+  void KeepRecord(PtrRecord* ptr) {
+    if (ptr->isDanger()) {
+      ptr->setTM(0);
+      ptr->setTS(1);
+    } else if (purging_ && ptr->isReply()) {
+      const auto org = static_cast<uint32_t>(ptr->org());
+      if (purged_.Contains(org)) {
+        ptr->setTM(0);
+        ptr->setTS(1);
+        ptr->setOrg(ptr->msgNumber());
+      } else if (!kept_.Contains(org)) {
+        laterParents_.push_back({keptCount_, ptr->msgNumber(), ptr->org()});
       }
-      if (purging_ && !QueueBody(oldWhere, ptr.records())) return false;
-      ++keptCount_;
     }
-    return CopyPendingBodies() && ptrOut.Drain() && idxOut.Drain();
-  }
-
-  // Bodies that lie back to back in the live DAT are copied as one range:
-  // the staged DAT receives the same bytes in the same order.
-  bool QueueBody(uint32_t firstBlock, uint32_t blockCount) {
-    blockCounter_ += blockCount;
-    if (blockCount == 0) return true;
-    if (pendingCount_ > 0 && pendingFirst_ + pendingCount_ == firstBlock) {
-      pendingCount_ += blockCount;
-      return true;
-    }
-    if (!CopyPendingBodies()) return false;
-    pendingFirst_ = firstBlock;
-    pendingCount_ = blockCount;
-    return true;
-  }
-
-  bool CopyPendingBodies() {
-    const uint32_t count = pendingCount_;
-    pendingCount_ = 0;
-    return CopyDatRange(*liveDat_, *stagedDat_, pendingFirst_, count, buffer_.get());
-  }
-
-  // Nothing purged: the DAT is carried whole and every Where stays valid.
-  bool CarryWholeDat() {
+    ++keptCount_;
     if (purging_) {
-      finalBlocks_ = blockCounter_;
-      return true;
+      kept_.Insert(static_cast<uint32_t>(ptr->msgNumber()));
+      Renumber(ptr);
     }
-    if (!liveDat_->Seek(0)) return false;
-    for (;;) {
-      uint32_t got = 0;
-      if (!liveDat_->Read(buffer_.get(), kTransferBufferSize, &got)) return false;
-      if (got == 0) break;
-      if (!WriteExact(*stagedDat_, buffer_.get(), got)) return false;
-    }
-    finalBlocks_ = plan_.scan.datRecords;
-    return true;
   }
 
-  // A Deleted flag changed since the scan shows up here.
+  // Bodies are packed in record order. A bodyless record takes the counter,
+  // or the last Where there is when every block before it is kept: the
+  // counter reaches 65,536 only then, as the scan allows no overlap and no
+  // DAT past that size, and bytes that differ from the scanned ones fail
+  // the build at the end of the pass.
+  void Renumber(PtrRecord* ptr) {
+    const uint32_t count = ptr->records();
+    if (count == 0) {
+      ptr->setWhere(static_cast<uint16_t>(std::min(blockCounter_, kMaxWhere)));
+      return;
+    }
+    if (!moves_.empty() && moves_.back().from + moves_.back().count == ptr->where()) {
+      moves_.back().count += count;
+    } else {
+      moves_.push_back({ptr->where(), blockCounter_, count});
+    }
+    ptr->setWhere(static_cast<uint16_t>(blockCounter_));
+    blockCounter_ += count;
+  }
+
+  // Only a link to a purged parent is cleared. A reply whose parent never
+  // was in the conference is the operator's to judge and stays as it is.
+  bool ClearPurgedParents() {
+    for (const KeptReply& reply : laterParents_) {
+      if (purged_.Contains(static_cast<uint32_t>(reply.org)) && !Detach(reply)) return false;
+    }
+    return true;
+  }
+  bool Detach(const KeptReply& reply) {
+    uint8_t flags[2] = {0, 1};  // TM, TS
+    uint8_t org[4];
+    detail::Store32(org, static_cast<uint32_t>(reply.msgNumber));
+    const uint64_t ptrAt = uint64_t{reply.stagedSlot} * kPtrRecordSize;
+    const uint64_t idxAt = uint64_t{reply.stagedSlot} * kIdxRecordSize;
+    return stagedPtr_->Seek(ptrAt + PtrRecord::kTM) && WriteExact(*stagedPtr_, flags, 2) &&
+           stagedPtr_->Seek(ptrAt + PtrRecord::kOrg) && WriteExact(*stagedPtr_, org, 4) &&
+           stagedIdx_->Seek(idxAt + IdxRecord::kOrg) && WriteExact(*stagedIdx_, org, 4);
+  }
+
+  // The live DAT is read once in file order; each kept body is written to
+  // its packed place, which may lie anywhere in the staged DAT. With nothing
+  // purged the DAT goes across whole and every Where stays valid.
+  bool WriteDat() {
+    ProvenReader dat(*liveDat_, buffer_.get());
+    if (purging_) {
+      std::sort(moves_.begin(), moves_.end(),
+                [](const BodyMove& a, const BodyMove& b) { return a.from < b.from; });
+      for (const BodyMove& move : moves_) {
+        const uint64_t from = uint64_t{move.from} * kDatBlockSize;
+        if (from < dat.position() || !dat.Move(from - dat.position(), nullptr)) return false;
+        if (!stagedDat_->Seek(uint64_t{move.to} * kDatBlockSize) ||
+            !dat.Move(uint64_t{move.count} * kDatBlockSize, stagedDat_.get())) {
+          return false;
+        }
+      }
+    }
+    finalBlocks_ = purging_ ? blockCounter_ : plan_.scan.datRecords;
+    return dat.MoveToEnd(purging_ ? nullptr : stagedDat_.get()) &&
+           dat.fingerprint() == expected_.dat;
+  }
+
+  // The files written hold exactly the counts the report promised.
   bool MatchesProjection() const {
     return keptCount_ == plan_.scan.projectedPtrRecords &&
            finalBlocks_ == plan_.scan.projectedDatRecords;
@@ -187,17 +275,30 @@ class StagedBuild {
 
   Os& os_;
   const ConferencePlan& plan_;
+  const Expected& expected_;
   const bool purging_;
   std::unique_ptr<OsFile> livePtr_, liveIdx_, liveDat_;
   std::unique_ptr<OsFile> stagedPtr_, stagedIdx_, stagedDat_;
   std::unique_ptr<uint8_t[]> buffer_;
-  MessageNumberSet kept_;
+  MessageNumberSet purged_, kept_;
+  std::vector<KeptReply> laterParents_;
+  std::vector<BodyMove> moves_;
   uint32_t keptCount_ = 0;
   uint32_t blockCounter_ = 0;
   uint32_t finalBlocks_ = 0;
-  uint32_t pendingFirst_ = 0, pendingCount_ = 0;
 };
 
+bool SnapshotOf(const IntegrityList& snapshot, const std::string& path, FileFingerprint* found) {
+  for (const IntegrityEntry& entry : snapshot.entries) {
+    if (entry.path == path) {
+      *found = entry.fingerprint;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A leftover .NEW file may be the only copy of an earlier interrupted write.
 bool StagedFileExists(Os& os, const ConferencePlan& plan) {
   for (const std::string* path : {&plan.stagedPtrPath, &plan.stagedIdxPath, &plan.stagedDatPath}) {
     if (os.GetPathKind(*path) == PathKind::kFile) return true;
@@ -205,9 +306,26 @@ bool StagedFileExists(Os& os, const ConferencePlan& plan) {
   return false;
 }
 
-bool RunBuild(Os& os, const ConferencePlan& plan) {
+// Any other name left there (a link that leads nowhere, say) holds nothing
+// to recover: the name itself goes, never what it may point at.
+void RemoveStaleNames(Os& os, const ConferencePlan& plan) {
+  for (const std::string* path : {&plan.stagedPtrPath, &plan.stagedIdxPath, &plan.stagedDatPath}) {
+    FileIdentity identity;
+    if (os.GetPathKind(*path) == PathKind::kMissing && os.PathIdentity(*path, &identity)) {
+      os.DeleteFile(*path);  // should it stay, creating the staged file fails
+    }
+  }
+}
+
+bool RunBuild(Os& os, const ConferencePlan& plan, const IntegrityList& snapshot) {
+  Expected expected;
+  if (!SnapshotOf(snapshot, plan.livePtrPath, &expected.ptr) ||
+      !SnapshotOf(snapshot, plan.liveIdxPath, &expected.idx) ||
+      !SnapshotOf(snapshot, plan.liveDatPath, &expected.dat)) {
+    return false;
+  }
   try {
-    StagedBuild build(os, plan);
+    StagedBuild build(os, plan, expected);
     return build.Run();
   } catch (const std::bad_alloc&) {
     return false;
@@ -216,31 +334,16 @@ bool RunBuild(Os& os, const ConferencePlan& plan) {
 
 }  // namespace
 
-bool CopyDatRange(OsFile& source, OsFile& destination, uint32_t firstBlock, uint32_t blockCount,
-                  uint8_t* buffer) {
-  if (blockCount == 0) return true;
-  if (!source.Seek(uint64_t{firstBlock} * kDatBlockSize)) return false;
-  uint64_t remaining = uint64_t{blockCount} * kDatBlockSize;
-  while (remaining > 0) {
-    const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(remaining, kTransferBufferSize));
-    if (!ReadExact(source, buffer, chunk) || !WriteExact(destination, buffer, chunk)) {
-      return false;
-    }
-    remaining -= chunk;
-  }
-  return true;
-}
-
-bool BuildStagedFiles(Os& os, ReportOutput& out, ConferencePlan* plan) {
+bool BuildStagedFiles(Os& os, ReportOutput& out, ConferencePlan* plan,
+                      const IntegrityList& snapshot) {
   if (!plan->writeWanted) return true;
-  // A leftover .NEW may be the only copy of an earlier interrupted write:
-  // refuse, and touch nothing.
   if (StagedFileExists(os, *plan)) {
     out.Line("WRITE ERROR: stale .NEW file exists for CONF" + Decimal(plan->conferenceNumber) +
              ". Remove it only after confirming no earlier write is recoverable.");
     return false;
   }
-  if (RunBuild(os, *plan)) return true;
+  RemoveStaleNames(os, *plan);
+  if (RunBuild(os, *plan, snapshot)) return true;
   RemoveStagedFiles(os, plan);
   return false;
 }

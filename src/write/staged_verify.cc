@@ -44,8 +44,11 @@ bool CountsMatch(const FileSet& files, const ConferenceScan& scan) {
 // The record-level requirements, read once in order through buffered reads.
 class RecordCheck {
  public:
-  RecordCheck(uint32_t records, uint32_t datBlocks, bool purged)
-      : records_(records), datBlocks_(datBlocks), purged_(purged) {}
+  RecordCheck(uint32_t records, uint32_t datBlocks, const ConferenceScan& scan)
+      : records_(records),
+        datBlocks_(datBlocks),
+        purged_(scan.deletedCount > 0),
+        orphans_(scan.orphanReplies) {}
 
   bool Run(Os& os, const std::string& ptrPath, const std::string& idxPath) {
     summaries_.assign(records_, RecordSummary{});
@@ -103,17 +106,21 @@ class RecordCheck {
     return summary;
   }
 
-  // Every reply must point at a message that is still there.
+  // Every reply must point at a message that is still there, except the
+  // replies the scan found whose parent never was in the conference: those
+  // are reported, not repaired, and a purge is refused while there are any.
   bool ThreadsIntact() const {
+    uint32_t orphans = 0;
     for (const RecordSummary& s : summaries_) {
       const bool reply = s.tm == 1 && s.ts == 0 && s.org != s.msgNumber;
-      if (reply && !numbers_.Contains(static_cast<uint32_t>(s.org))) return false;
+      if (reply && !numbers_.Contains(static_cast<uint32_t>(s.org))) ++orphans;
     }
-    return true;
+    return orphans == orphans_;
   }
 
   const uint32_t records_, datBlocks_;
   const bool purged_;
+  const uint32_t orphans_;
   std::vector<RecordSummary> summaries_;
   std::vector<uint8_t> blockUse_;
   MessageNumberSet numbers_;
@@ -124,7 +131,7 @@ bool RecordsSound(Os& os, const FileSet& files, const ConferenceScan& scan) {
   const auto records = static_cast<uint32_t>(files.fingerprint[0].size / kPtrRecordSize);
   const auto datBlocks = static_cast<uint32_t>(files.fingerprint[2].size / kDatBlockSize);
   try {
-    RecordCheck check(records, datBlocks, scan.deletedCount > 0);
+    RecordCheck check(records, datBlocks, scan);
     return check.Run(os, *files.path[0], *files.path[1]);
   } catch (const std::bad_alloc&) {
     return false;

@@ -57,11 +57,14 @@ bool BodiesTileTheDat(const ConferenceBytes& files, const std::vector<ModelMessa
   return true;
 }
 
-// The two thread repairs on one kept header; true when it changed.
-bool Repair(std::string* ptr, const std::set<int32_t>& keptNumbers) {
+// The two thread repairs on one kept header; true when it changed. A reply
+// whose parent never was in the conference is left alone.
+bool Repair(std::string* ptr, const std::set<int32_t>& allNumbers,
+            const std::set<int32_t>& keptNumbers) {
   if (!IsReplyShape(*ptr)) return false;
   const int32_t number = Number(*ptr);
-  if (Org(*ptr) != number && keptNumbers.count(Org(*ptr)) != 0) return false;
+  const int32_t org = Org(*ptr);
+  if (org != number && (keptNumbers.count(org) != 0 || allNumbers.count(org) == 0)) return false;
   (*ptr)[kTM] = 0;
   (*ptr)[kTS] = 1;
   Put(ptr, kOrg, 4, static_cast<uint32_t>(number));  // a self-reply keeps its Org anyway
@@ -120,7 +123,7 @@ ExpectedPack PackConference(const ConferenceBytes& original) {
   for (const ModelMessage& m : messages) {
     if (!IsLive(m)) continue;
     std::string ptr = m.ptr, idx = m.idx;
-    result.repaired += Repair(&ptr, keptNumbers) ? 1 : 0;
+    result.repaired += Repair(&ptr, allNumbers, keptNumbers) ? 1 : 0;
     if (result.purged > 0) {
       Put(&ptr, kWhere, 2, nextBlock);
       nextBlock += Get(ptr, kRecords, 2);

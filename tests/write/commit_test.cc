@@ -37,7 +37,7 @@ class CommitTest : public WriteTest {
   // staged, verified, backed up.
   ConferencePlan Prepare(uint32_t n) {
     ConferencePlan plan = PlanFor(n, PackableConference(static_cast<int32_t>(n) * 100));
-    EXPECT_TRUE(BuildStagedFiles(os_, out_, &plan));
+    EXPECT_TRUE(BuildStagedFiles(os_, out_, &plan, SnapshotOf(plan)));
     EXPECT_TRUE(VerifyConferenceFiles(os_, &plan, true, true));
     plan.stagedVerified = true;
     if (backupDir_.empty()) {

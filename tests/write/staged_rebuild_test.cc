@@ -25,7 +25,7 @@ class StagedRebuildTest : public WriteTest {
   // Builds and expects success, live files untouched and nothing printed.
   void BuildOk(ConferencePlan* plan) {
     const std::vector<std::string> live = LiveBytes(*plan);
-    ASSERT_TRUE(BuildStagedFiles(os_, out_, plan));
+    ASSERT_TRUE(BuildStagedFiles(os_, out_, plan, SnapshotOf(*plan)));
     EXPECT_EQ(LiveBytes(*plan), live);
     EXPECT_EQ(os_.stdoutText(), "");
   }
@@ -114,16 +114,19 @@ TEST_F(StagedRebuildTest, RepliesToPurgedParentsAndDangerRecordsAreDetached) {
   b.Add(Root(7, 1));               // 6
   b.Add(Danger(8, 1));             // 7
   b.Add(Deleted(Danger(9, 1)));    // 8
+  b.Add(Reply(10, 11, 1));         // 9: parent purged, later in the file
+  b.Add(Deleted(Root(11, 1)));     // 10
   ConferencePlan plan = PlanFor(5, b.files());
   BuildOk(&plan);
   const auto& f = b.files();
-  EXPECT_EQ(Read(plan.stagedPtrPath),
-            Image({WithWhere(f.ptr[0], 0), WithWhere(Detached(f.ptr[2], true), 1),
-                   WithWhere(f.ptr[3], 2), WithWhere(f.ptr[5], 3), WithWhere(f.ptr[6], 4),
-                   WithWhere(Detached(f.ptr[7], false), 5)}));
-  EXPECT_EQ(Read(plan.stagedIdxPath),
-            Image({f.idx[0], WithOrg(f.idx[2], 3), f.idx[3], f.idx[5], f.idx[6], f.idx[7]}));
-  EXPECT_EQ(Read(plan.stagedDatPath), Blocks({0, 2, 3, 5, 6, 7}));
+  EXPECT_EQ(
+      Read(plan.stagedPtrPath),
+      Image({WithWhere(f.ptr[0], 0), WithWhere(Detached(f.ptr[2], true), 1), WithWhere(f.ptr[3], 2),
+             WithWhere(f.ptr[5], 3), WithWhere(f.ptr[6], 4),
+             WithWhere(Detached(f.ptr[7], false), 5), WithWhere(Detached(f.ptr[9], true), 6)}));
+  EXPECT_EQ(Read(plan.stagedIdxPath), Image({f.idx[0], WithOrg(f.idx[2], 3), f.idx[3], f.idx[5],
+                                             f.idx[6], f.idx[7], WithOrg(f.idx[9], 10)}));
+  EXPECT_EQ(Read(plan.stagedDatPath), Blocks({0, 2, 3, 5, 6, 7, 9}));
 }
 
 // Nothing purged: the write exists for repairs only, so the DAT goes across
@@ -132,7 +135,7 @@ TEST_F(StagedRebuildTest, RepairOnlyWriteCarriesDatWholeAndKeepsEveryWhere) {
   ConferenceBuilder b;
   b.Add(Root(1, 2));
   b.Add(Danger(2, 1));
-  b.Add(Reply(3, 99, 1));  // orphan: its parent never existed
+  b.Add(Reply(3, 99, 1));  // orphan: its parent never existed, so it stays
   b.AddUnreferencedBlocks(2);
   board::MessageSpec stale = Reply(4, 1, 1);
   stale.staleIdx = true;
@@ -142,38 +145,11 @@ TEST_F(StagedRebuildTest, RepairOnlyWriteCarriesDatWholeAndKeepsEveryWhere) {
   BuildOk(&plan);
   const auto& f = b.files();
   EXPECT_EQ(Read(plan.stagedPtrPath),
-            Image({f.ptr[0], Detached(f.ptr[1], false), Detached(f.ptr[2], true), f.ptr[3]}));
+            Image({f.ptr[0], Detached(f.ptr[1], false), f.ptr[2], f.ptr[3]}));
   IdxRecord fixed = f.idx[3];
   fixed.setMsgNumber(4);
-  EXPECT_EQ(Read(plan.stagedIdxPath), Image({f.idx[0], f.idx[1], WithOrg(f.idx[2], 3), fixed}));
+  EXPECT_EQ(Read(plan.stagedIdxPath), Image({f.idx[0], f.idx[1], f.idx[2], fixed}));
   EXPECT_EQ(Read(plan.stagedDatPath), AsString(f.dat));
-}
-
-// A block counter past 65,535 cannot be stored in Where: the last block a
-// pack may fill is 65,535, and a kept record after it fails the build.
-TEST_F(StagedRebuildTest, BlockCounterPastTheLastWhereFailsTheBuild) {
-  for (bool trailingRecord : {false, true}) {
-    SCOPED_TRACE(trailingRecord ? "kept record after block 65,535" : "ends at block 65,535");
-    ConferenceBuilder b;
-    b.Add(Root(1, 65535));  // blocks 0..65,534
-    b.Add(Root(2, 1));      // block 65,535
-    board::MessageSpec gone = Deleted(Bodyless(Root(3)));
-    gone.where = 0;
-    b.Add(gone);
-    if (trailingRecord) {
-      board::MessageSpec last = Bodyless(Root(4));
-      last.where = 0;
-      b.Add(last);
-    }
-    ConferencePlan plan = PlanFor(5, b.files());
-    EXPECT_EQ(BuildStagedFiles(os_, out_, &plan), !trailingRecord);
-    if (trailingRecord) {
-      EXPECT_TRUE(NoStagedFile(plan));
-    } else {
-      EXPECT_EQ(Read(plan.stagedPtrPath).substr(kPtrRecordSize), Image({b.files().ptr[1]}));
-      RemoveStagedFiles(os_, &plan);
-    }
-  }
 }
 
 }  // namespace
