@@ -85,7 +85,7 @@ TEST_F(StagedRebuildTest, BodiesOutOfFileOrderFollowTheRecordOrder) {
   ConferenceBuilder b;
   // The last body spans more than two 32 KiB transfer buffers.
   b.AddUnreferencedBlocks(606);
-  board::MessageSpec first = Root(1, 2), gone = Deleted(Root(2, 1)), last = Root(3, 600);
+  board::MessageShape first = Root(1, 2), gone = Deleted(Root(2, 1)), last = Root(3, 600);
   first.where = 604;
   gone.where = 603;
   last.where = 2;
@@ -134,7 +134,7 @@ TEST_F(StagedRebuildTest, RepairOnlyWriteCarriesDatWholeAndKeepsEveryWhere) {
   b.Add(Danger(2, 1));
   b.Add(Reply(3, 99, 1));  // orphan: its parent never existed
   b.AddUnreferencedBlocks(2);
-  board::MessageSpec stale = Reply(4, 1, 1);
+  board::MessageShape stale = Reply(4, 1, 1);
   stale.staleIdx = true;
   b.Add(stale);
   ConferencePlan plan = PlanFor(5, b.files());
@@ -157,11 +157,11 @@ TEST_F(StagedRebuildTest, BlockCounterPastTheLastWhereFailsTheBuild) {
     ConferenceBuilder b;
     b.Add(Root(1, 65535));  // blocks 0..65,534
     b.Add(Root(2, 1));      // block 65,535
-    board::MessageSpec gone = Deleted(Bodyless(Root(3)));
+    board::MessageShape gone = Deleted(Bodyless(Root(3)));
     gone.where = 0;
     b.Add(gone);
     if (trailingRecord) {
-      board::MessageSpec last = Bodyless(Root(4));
+      board::MessageShape last = Bodyless(Root(4));
       last.where = 0;
       b.Add(last);
     }
