@@ -177,9 +177,9 @@ int Large(const std::vector<std::string>& args) {
   ConferenceStreamWriter writer;
   if (!writer.Open(board.messageDir(), 1)) return Failed("conference files");
   for (uint64_t i = 0; i < v["--records"]; ++i) {
-    MessageSpec spec = source.Next();
-    spec.blocks = (i % 31 == 0) ? 1 : 0;
-    if (!writer.Add(spec)) return Failed("conference files");
+    MessageShape shape = source.Next();
+    shape.blocks = (i % 31 == 0) ? 1 : 0;
+    if (!writer.Add(shape)) return Failed("conference files");
   }
   if (!writer.Close()) return Failed("conference files");
   PrintSummary("large", home, Totals{1, writer.records(), writer.datBlocks()});

@@ -87,7 +87,7 @@ TEST(DryRun, AllWithoutConfigFallsBackOnConferenceFilesOrEndsWithTwo) {
 TEST(DryRun, ExitCodeFollowsTheFindings) {
   const char* complete = "PREVIEW RESULT: COMPLETE - no files were changed.";
   const char* blocked = "PREVIEW RESULT: BLOCKED conference(s) must not be written by Phase 1.";
-  board::MessageSpec stale = Reply(2, 1);
+  board::MessageShape stale = Reply(2, 1);
   stale.staleIdx = true;
   const struct {
     const char* name;
@@ -107,16 +107,16 @@ TEST(DryRun, ExitCodeFollowsTheFindings) {
       {"root without child", {MakeConference({Root(1), Reply(2, 1), Root(3)})}, 1, complete},
       {"orphan reply", {MakeConference({Root(1), Reply(2, 1), Reply(3, 99)})}, 1, complete},
       {"overlap without deletions",
-       {MakeConference({Root(1), SpecAt(Reply(2, 1), 0)})},
+       {MakeConference({Root(1), ShapeAt(Reply(2, 1), 0)})},
        1,
        complete},
       {"blocked by an overlap",
-       {MakeConference({Root(1), SpecAt(Reply(2, 1), 0), Deleted(Reply(3, 1))})},
+       {MakeConference({Root(1), ShapeAt(Reply(2, 1), 0), Deleted(Reply(3, 1))})},
        1,
        blocked},
       // A name CRC mismatch is a validation error, not a mere finding.
       {"IDX CRC mismatch only",
-       {MakeConference({Root(1), SpecWrongCrc(Reply(2, 1))})},
+       {MakeConference({Root(1), ShapeWrongCrc(Reply(2, 1))})},
        2,
        complete},
       {"duplicate message numbers",
@@ -125,8 +125,8 @@ TEST(DryRun, ExitCodeFollowsTheFindings) {
        complete},
       // Blocked and invalid together: the validation error decides the code.
       {"blocked and invalid",
-       {MakeConference({Root(1), SpecAt(Reply(2, 1), 0), Deleted(Reply(3, 1))}),
-        MakeConference({Root(1), SpecWrongCrc(Reply(2, 1))})},
+       {MakeConference({Root(1), ShapeAt(Reply(2, 1), 0), Deleted(Reply(3, 1))}),
+        MakeConference({Root(1), ShapeWrongCrc(Reply(2, 1))})},
        2,
        blocked},
   };

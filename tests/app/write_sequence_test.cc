@@ -18,7 +18,7 @@ namespace {
 
 using board::ConferenceBuilder;
 using board::ConferenceFiles;
-using board::MessageSpec;
+using board::MessageShape;
 
 constexpr char kFailedUnchanged[] =
     "WRITE RESULT: FAILED; live-format originals are unchanged or were restored from backup.";
@@ -253,9 +253,9 @@ TEST(WriteSequence, WriteDecisionRefusesOrSkipsBeforeAnythingIsBuilt) {
     int exitCode;
     const char* safety;
   };
-  MessageSpec wrongCrc = board::Reply(2, 1);
+  MessageShape wrongCrc = board::Reply(2, 1);
   wrongCrc.wrongFromCrc = true;
-  MessageSpec overlap = board::Reply(2, 1);
+  MessageShape overlap = board::Reply(2, 1);
   overlap.where = 0;
   const std::vector<Case> cases = {
       {"validation error",

@@ -66,8 +66,8 @@ struct MixedBoard : AppHarness {
         AddConference(2, MakeConference({Root(1, 2), Deleted(Reply(2, 1, 3)), Reply(3, 2, 1),
                                          Bodyless(Reply(4, 1)), board::Danger(5, 1)})));
     EXPECT_TRUE(AddConference(
-        3, MakeConference({Root(1, 1), SpecAt(Reply(2, 1, 1), 0), Deleted(Reply(3, 1, 1))})));
-    EXPECT_TRUE(AddConference(4, MakeConference({Root(1, 1), SpecWrongCrc(Reply(2, 1, 1))})));
+        3, MakeConference({Root(1, 1), ShapeAt(Reply(2, 1, 1), 0), Deleted(Reply(3, 1, 1))})));
+    EXPECT_TRUE(AddConference(4, MakeConference({Root(1, 1), ShapeWrongCrc(Reply(2, 1, 1))})));
     EXPECT_TRUE(board::MakeDirectories(MessagePath("VUVERUDODIV-BAK-OLD")));
   }
 };
@@ -397,9 +397,9 @@ TEST(EndToEnd, SuccessfulWritePacksTheBoardAndKeepsAVerifiedBackup) {
 // act while the lock is certainly held, without timing anything.
 struct TalkativeBoard : AppHarness {
   TalkativeBoard() : AppHarness({"Busy"}) {
-    std::vector<board::MessageSpec> specs = {Root(1, 1)};
-    for (int32_t n = 2; n < 12000; ++n) specs.push_back(Deleted(Reply(n, 1, 1)));
-    EXPECT_TRUE(AddConference(1, MakeConference(specs)));
+    std::vector<board::MessageShape> shapes = {Root(1, 1)};
+    for (int32_t n = 2; n < 12000; ++n) shapes.push_back(Deleted(Reply(n, 1, 1)));
+    EXPECT_TRUE(AddConference(1, MakeConference(shapes)));
   }
   std::vector<std::string> Args() const {
     const std::vector<std::string> all = Arguments({"/CONF1", "/DRYRUN", "/V", "/NOLOG"});

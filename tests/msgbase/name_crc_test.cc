@@ -15,10 +15,10 @@ uint32_t CrcOf(const std::string& text) {
 }
 
 PtrRecord Record(const std::string& from, const std::string& to) {
-  board::MessageSpec spec = board::Root(1);
-  spec.from = from;
-  spec.to = to;
-  return board::MakePtrRecord(spec, 0);
+  board::MessageShape shape = board::Root(1);
+  shape.from = from;
+  shape.to = to;
+  return board::MakePtrRecord(shape, 0);
 }
 
 TEST(NameCrcTest, IsCrc32OfExactlyTheNameBytes) {

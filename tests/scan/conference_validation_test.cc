@@ -18,8 +18,8 @@ class ConferenceValidationTest : public ScanTest {
   // A small valid conference: 3 records, 3 DAT blocks.
   void WriteSmall(uint32_t conference) {
     board::ConferenceBuilder b;
-    for (board::MessageSpec spec : {board::Root(1), board::Reply(2, 1), board::Reply(3, 1)}) {
-      b.Add(spec);
+    for (board::MessageShape shape : {board::Root(1), board::Reply(2, 1), board::Reply(3, 1)}) {
+      b.Add(shape);
     }
     WriteConference(conference, b.files());
   }

@@ -18,25 +18,25 @@ using board::ConferenceBuilder;
 using board::ConferenceFiles;
 using board::Danger;
 using board::Deleted;
-using board::MessageSpec;
+using board::MessageShape;
 using board::Reply;
 using board::Root;
 
-ConferenceFiles Conf(std::initializer_list<MessageSpec> specs, uint32_t unreferenced = 0) {
+ConferenceFiles Conf(std::initializer_list<MessageShape> shapes, uint32_t unreferenced = 0) {
   ConferenceBuilder b;
-  for (const MessageSpec& spec : specs) b.Add(spec);
+  for (const MessageShape& shape : shapes) b.Add(shape);
   b.AddUnreferencedBlocks(unreferenced);
   return b.files();
 }
 
-MessageSpec At(MessageSpec spec, uint16_t where) {
-  spec.where = where;
-  return spec;
+MessageShape At(MessageShape shape, uint16_t where) {
+  shape.where = where;
+  return shape;
 }
 
-MessageSpec With(MessageSpec spec, void (*change)(MessageSpec&)) {
-  change(spec);
-  return spec;
+MessageShape With(MessageShape shape, void (*change)(MessageShape&)) {
+  change(shape);
+  return shape;
 }
 
 // A concise "would pack" RESULT line.
@@ -152,7 +152,7 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
   const std::string kError1 = "  RESULT: ERROR - 1 validation error(s); no write allowed.";
   const std::string kCrc =
       "  ERROR: IDX name CRC does not match PTR From/To under either known Tarnwick convention: ";
-  const MessageSpec mixedCrc = With(Root(1), [](MessageSpec& s) { s.complementToCrc = true; });
+  const MessageShape mixedCrc = With(Root(1), [](MessageShape& s) { s.complementToCrc = true; });
   struct Case {
     const char* what;
     ConferenceFiles files;
@@ -183,27 +183,27 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
       {"either CRC convention per field, empty names",
        Conf({mixedCrc,
              With(Reply(2, 1),
-                  [](MessageSpec& s) { s.complementFromCrc = s.complementToCrc = true; }),
-             With(Reply(3, 1), [](MessageSpec& s) { s.from = s.to = ""; })}),
+                  [](MessageShape& s) { s.complementFromCrc = s.complementToCrc = true; }),
+             With(Reply(3, 1), [](MessageShape& s) { s.from = s.to = ""; })}),
        {"  RESULT: NO CHANGES."}},
       {"CRC mismatch alone is an error",
-       Conf({mixedCrc, With(Reply(4, 1), [](MessageSpec& s) { s.wrongToCrc = true; })}),
+       Conf({mixedCrc, With(Reply(4, 1), [](MessageShape& s) { s.wrongToCrc = true; })}),
        {kCrc + "1", kError1}},
       {"each repeat of a number counts",
        Conf({Root(1), Root(1), Root(1), Root(2)}),
        {"  ERROR: duplicate MsgNumber count: 2",
         "  RESULT: ERROR - 2 validation error(s); no write allowed."}},
       {"Deleted=2",
-       Conf({Root(1), With(Reply(2, 1), [](MessageSpec& s) { s.deleted = 2; })}),
+       Conf({Root(1), With(Reply(2, 1), [](MessageShape& s) { s.deleted = 2; })}),
        {"  ERROR: records with non-boolean TM/TS/Deleted flags: 1", kError1}},
       {"TM=2 and TS=7",
-       Conf({Root(1), With(Root(3), [](MessageSpec& s) { s.tm = 2; }),
-             With(Root(4), [](MessageSpec& s) { s.ts = 7; })}),
+       Conf({Root(1), With(Root(3), [](MessageShape& s) { s.tm = 2; }),
+             With(Root(4), [](MessageShape& s) { s.ts = 7; })}),
        {"  ERROR: records with non-boolean TM/TS/Deleted flags: 2",
         "  RESULT: ERROR - 2 validation error(s); no write allowed."}},
       {"error lines in their fixed order",
-       Conf({Root(1), Root(1), With(Root(2), [](MessageSpec& s) { s.tm = 3; }),
-             With(Root(3), [](MessageSpec& s) { s.wrongFromCrc = true; })}),
+       Conf({Root(1), Root(1), With(Root(2), [](MessageShape& s) { s.tm = 3; }),
+             With(Root(3), [](MessageShape& s) { s.wrongFromCrc = true; })}),
        {"  ERROR: duplicate MsgNumber count: 1",
         "  ERROR: records with non-boolean TM/TS/Deleted flags: 1", kCrc + "1",
         "  RESULT: ERROR - 3 validation error(s); no write allowed."}},
@@ -214,7 +214,7 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
        Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Reply(3, 99)}, 1),
        {"  RESULT: NO CHANGES.", "  FINDINGS: orphan-replies=1 DAT-overlaps=2 unreferenced-DAT=1"}},
       {"stale IDX identity is only a finding",
-       Conf({Root(1), With(Reply(2, 1), [](MessageSpec& s) { s.staleIdx = true; })}),
+       Conf({Root(1), With(Reply(2, 1), [](MessageShape& s) { s.staleIdx = true; })}),
        {"  RESULT: NO CHANGES.", "  FINDINGS: stale-IDX=1"}},
   };
   for (const Case& c : cases) {
@@ -355,7 +355,7 @@ TEST_F(RecordAnalysisTest, RootsWithAndWithoutChildren) {
 }
 
 TEST_F(RecordAnalysisTest, StaleIdxIdentityIsLeftOrRebuilt) {
-  const MessageSpec stale = With(Reply(2, 1), [](MessageSpec& s) { s.staleIdx = true; });
+  const MessageShape stale = With(Reply(2, 1), [](MessageShape& s) { s.staleIdx = true; });
   ScanResult r = ScanFiles(Conf({Root(1), stale}), Mode::kVerbose);
   EXPECT_EQ(CountPrefix(r.lines, "    IDX identity stale/left untouched:  1"), 1u);
   r = ScanFiles(Conf({Root(1), stale, Deleted(Reply(3, 1))}), Mode::kVerbose);

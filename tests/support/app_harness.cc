@@ -71,22 +71,22 @@ ConferenceBytes ToBytes(const board::ConferenceFiles& files) {
           std::string(files.dat.begin(), files.dat.end())};
 }
 
-board::ConferenceFiles MakeConference(const std::vector<board::MessageSpec>& specs,
+board::ConferenceFiles MakeConference(const std::vector<board::MessageShape>& shapes,
                                       uint32_t unreferencedBlocks) {
   board::ConferenceBuilder builder;
-  for (const board::MessageSpec& spec : specs) builder.Add(spec);
+  for (const board::MessageShape& shape : shapes) builder.Add(shape);
   if (unreferencedBlocks != 0) builder.AddUnreferencedBlocks(unreferencedBlocks);
   return builder.files();
 }
 
-board::MessageSpec SpecAt(board::MessageSpec spec, uint16_t where) {
-  spec.where = where;
-  return spec;
+board::MessageShape ShapeAt(board::MessageShape shape, uint16_t where) {
+  shape.where = where;
+  return shape;
 }
 
-board::MessageSpec SpecWrongCrc(board::MessageSpec spec) {
-  spec.wrongFromCrc = true;
-  return spec;
+board::MessageShape ShapeWrongCrc(board::MessageShape shape) {
+  shape.wrongFromCrc = true;
+  return shape;
 }
 
 void BeforeCheckpoint(AppHarness& harness, uint64_t nth, std::function<void()> action) {

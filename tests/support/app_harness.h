@@ -90,11 +90,11 @@ ConferenceBytes ToBytes(const board::ConferenceFiles& files);
 
 // A conference of these messages, then `unreferencedBlocks` DAT blocks no
 // record points at.
-board::ConferenceFiles MakeConference(const std::vector<board::MessageSpec>& specs,
+board::ConferenceFiles MakeConference(const std::vector<board::MessageShape>& shapes,
                                       uint32_t unreferencedBlocks = 0);
-// The MessageSpec with an explicit Where, or with an IDX From CRC matching neither convention.
-board::MessageSpec SpecAt(board::MessageSpec spec, uint16_t where);
-board::MessageSpec SpecWrongCrc(board::MessageSpec spec);
+// The MessageShape with an explicit Where, or with an IDX From CRC matching neither convention.
+board::MessageShape ShapeAt(board::MessageShape shape, uint16_t where);
+board::MessageShape ShapeWrongCrc(board::MessageShape shape);
 
 // Runs `action` before the nth safety checkpoint of a run (the nth time the
 // caller table is opened).

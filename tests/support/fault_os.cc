@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "support/memory_os.h"
+
 namespace twtrim {
 
 const char* OsCallName(OsCall kind) {
@@ -9,7 +11,8 @@ const char* OsCallName(OsCall kind) {
   static const char* const kNames[kOsCallKinds] = {
       "OpenSharedRead", "CreateNew", "OpenForAppend", "DeleteFile",
       "GetPathKind", "ReplaceRename", "CreateDirectory", "ListDirectory", "CurrentDirectory",
-      "ListProcessNames", "Read", "Write", "Seek", "SeekToEnd", "Size", "Flush", "Close"};
+      "ListProcessNames", "Read", "Write", "Seek", "SeekToEnd", "Size", "Flush", "Close",
+      "PathIdentity", "FullPath", "FreeSpace", "Identity", "CopyOwnerAndMode"};
   // clang-format on
   const int index = static_cast<int>(kind);
   return index >= 0 && index < kOsCallKinds ? kNames[index] : "?";
@@ -133,9 +136,11 @@ class FaultFile : public OsFile {
   bool Flush() override { return Pass(OsCall::kFlush) && real_->Flush(); }
   // A close failed by rule leaves the real handle open until this object goes.
   bool Close() override { return Pass(OsCall::kClose) && real_->Close(); }
-  bool Identity(FileIdentity* identity) override { return real_->Identity(identity); }
+  bool Identity(FileIdentity* identity) override {
+    return Pass(OsCall::kIdentity) && real_->Identity(identity);
+  }
   bool CopyOwnerAndMode(const std::string& originalPath) override {
-    return real_->CopyOwnerAndMode(originalPath);
+    return Pass(OsCall::kCopyOwnerAndMode) && real_->CopyOwnerAndMode(originalPath);
   }
 
  private:
@@ -186,6 +191,25 @@ void FaultOs::BeforeCall(OsCall kind, const std::string& pathSuffix, std::functi
 }
 void FaultOs::ClearHooks() { state_->hooks.clear(); }
 
+void FaultOs::ChangeAndRevert(const CallMatch& change, const CallMatch& revert,
+                              const std::string& path, uint64_t offset, const std::string& bytes) {
+  auto old = std::make_shared<std::optional<std::string>>();
+  CallMatch first = change;
+  if (first.nth == 0) first.nth = 1;
+  AddHook(first, [this, old, path, offset, bytes] {
+    std::string replaced;
+    if (PatchFile(real_, path, offset, bytes, &replaced)) *old = replaced;
+  });
+  CallMatch back = revert;
+  back.nth = 0;
+  AddHook(back, [this, old, path, offset] {
+    if (!old->has_value()) return;
+    std::string ignored;
+    PatchFile(real_, path, offset, **old, &ignored);
+    old->reset();
+  });
+}
+
 std::unique_ptr<OsFile> FaultOs::Open(OsCall kind, const std::string& path,
                                       std::unique_ptr<OsFile> (Os::*open)(const std::string&)) {
   if (state_->Enter(kind, path) != Verdict::kPass) return nullptr;
@@ -208,6 +232,19 @@ PathKind FaultOs::GetPathKind(const std::string& path) {
   // A failed attribute query reads as a missing name, as on the real system.
   if (state_->Enter(OsCall::kGetPathKind, path) != Verdict::kPass) return PathKind::kMissing;
   return real_.GetPathKind(path);
+}
+bool FaultOs::PathIdentity(const std::string& path, FileIdentity* identity) {
+  return state_->Enter(OsCall::kPathIdentity, path) == Verdict::kPass &&
+         real_.PathIdentity(path, identity);
+}
+bool FaultOs::FullPath(const std::string& path, std::string* full) {
+  return state_->Enter(OsCall::kFullPath, path) == Verdict::kPass && real_.FullPath(path, full);
+}
+bool FaultOs::FreeSpace(const std::string& directory, uint64_t* bytes) {
+  if (state_->Enter(OsCall::kFreeSpace, directory) != Verdict::kPass) return false;
+  if (!freeSpace_) return real_.FreeSpace(directory, bytes);
+  *bytes = *freeSpace_;
+  return true;
 }
 bool FaultOs::ReplaceRename(const std::string& from, const std::string& to) {
   return state_->Enter(OsCall::kReplaceRename, from, to) == Verdict::kPass &&

@@ -3,8 +3,9 @@
 // console, the clock and the process list, and captures standard output, so
 // in-process runs are deterministic.
 //
-// Counted calls are the kinds of OsCall. WriteStdout, Now and the console
-// calls are not counted and never fail by rule. A call that fails by rule
+// Counted calls are the kinds of OsCall (FreeSpace too, although a value
+// set by SetFreeSpace answers it). WriteStdout, Now and the console calls are
+// not counted and never fail by rule. A call that fails by rule
 // never reaches the real Os: a failed rename does not rename, a failed write
 // writes nothing, a failed open returns nullptr.
 //
@@ -30,10 +31,11 @@ namespace twtrim {
 enum class OsCall {
   kOpenSharedRead, kCreateNew, kOpenForAppend, kDeleteFile, kGetPathKind,
   kReplaceRename, kCreateDirectory, kListDirectory, kCurrentDirectory, kListProcessNames,
-  kRead, kWrite, kSeek, kSeekToEnd, kSize, kFlush, kClose
+  kRead, kWrite, kSeek, kSeekToEnd, kSize, kFlush, kClose,
+  kPathIdentity, kFullPath, kFreeSpace, kIdentity, kCopyOwnerAndMode
 };
 // clang-format on
-inline constexpr int kOsCallKinds = static_cast<int>(OsCall::kClose) + 1;
+inline constexpr int kOsCallKinds = static_cast<int>(OsCall::kCopyOwnerAndMode) + 1;
 
 // "OpenSharedRead", "Read", ... for test messages.
 const char* OsCallName(OsCall kind);
@@ -93,6 +95,12 @@ class FaultOs : public Os {
   // Before the first call of `kind` on `pathSuffix` (empty: any path).
   void BeforeCall(OsCall kind, const std::string& pathSuffix, std::function<void()> action);
   void ClearHooks();
+  // Another process at work: before the first call matching `change`, the
+  // file at `path` gets `bytes` written at `offset` in place (through the
+  // wrapped Os's files, uncounted); before the first call matching `revert`
+  // after that, the bytes it had are put back.
+  void ChangeAndRevert(const CallMatch& change, const CallMatch& revert, const std::string& path,
+                       uint64_t offset, const std::string& bytes);
 
   const std::string& stdoutText() const { return stdout_; }
   void ClearStdout() { stdout_.clear(); }
@@ -129,22 +137,14 @@ class FaultOs : public Os {
   std::unique_ptr<OsFile> OpenForAppend(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
   PathKind GetPathKind(const std::string& path) override;
-  bool PathIdentity(const std::string& path, FileIdentity* identity) override {
-    return real_.PathIdentity(path, identity);
-  }
-  bool FullPath(const std::string& path, std::string* full) override {
-    return real_.FullPath(path, full);
-  }
+  bool PathIdentity(const std::string& path, FileIdentity* identity) override;
+  bool FullPath(const std::string& path, std::string* full) override;
   bool ReplaceRename(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) override;
   bool CurrentDirectory(std::string* path) override;
   bool ListProcessNames(std::vector<std::string>* names) override;
-  bool FreeSpace(const std::string& directory, uint64_t* bytes) override {
-    if (!freeSpace_) return real_.FreeSpace(directory, bytes);
-    *bytes = *freeSpace_;
-    return true;
-  }
+  bool FreeSpace(const std::string& directory, uint64_t* bytes) override;
   LocalTime Now() override { return now_ ? *now_ : real_.Now(); }
   void WriteStdout(const char* data, size_t size) override { stdout_.append(data, size); }
   bool IsInteractiveConsole() override { return interactive_; }

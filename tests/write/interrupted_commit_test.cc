@@ -12,7 +12,7 @@
 
 #include "app/run_sequence.h"
 #include "support/app_harness.h"
-#include "support/sweep_harness.h"
+#include "support/judge.h"
 
 #ifdef _WIN32
 #include <chrono>
@@ -40,7 +40,7 @@ constexpr char kIncomplete[] =
 // the new DAT look like a clean base in which messages show others' bodies.
 board::ConferenceFiles SameLengthPack() {
   return MakeConference(
-      {SpecAt(Root(1), 2), SpecAt(Root(2), 0), SpecAt(Root(3), 1), Deleted(Bodyless(Root(4)))}, 3);
+      {ShapeAt(Root(1), 2), ShapeAt(Root(2), 0), ShapeAt(Root(3), 1), Deleted(Bodyless(Root(4)))}, 3);
 }
 
 void Crash(FaultOs& os) {

@@ -77,9 +77,9 @@ TEST(StagedBuild, ByteChangedAndRevertedDuringTheBuildFailsIt) {
 // bodyless one keeps the last Where there is.
 TEST(StagedBuild, FullDatWithBodylessMessageAfterTheLastBodyPacks) {
   AppHarness h;
-  board::MessageSpec gone = Deleted(Bodyless(Root(3)));
+  board::MessageShape gone = Deleted(Bodyless(Root(3)));
   gone.where = 0;
-  board::MessageSpec last = Bodyless(Root(4));
+  board::MessageShape last = Bodyless(Root(4));
   last.where = 0;
   const board::ConferenceFiles files = MakeConference({Root(1, 65535), Root(2, 1), gone, last});
   ASSERT_EQ(files.datBlocks(), kMaxDatBlocks);

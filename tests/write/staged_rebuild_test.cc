@@ -85,7 +85,7 @@ TEST_F(StagedRebuildTest, BodiesOutOfFileOrderFollowTheRecordOrder) {
   ConferenceBuilder b;
   // The last body spans more than two 32 KiB transfer buffers.
   b.AddUnreferencedBlocks(606);
-  board::MessageSpec first = Root(1, 2), gone = Deleted(Root(2, 1)), last = Root(3, 600);
+  board::MessageShape first = Root(1, 2), gone = Deleted(Root(2, 1)), last = Root(3, 600);
   first.where = 604;
   gone.where = 603;
   last.where = 2;
@@ -137,7 +137,7 @@ TEST_F(StagedRebuildTest, RepairOnlyWriteCarriesDatWholeAndKeepsEveryWhere) {
   b.Add(Danger(2, 1));
   b.Add(Reply(3, 99, 1));  // orphan: its parent never existed, so it stays
   b.AddUnreferencedBlocks(2);
-  board::MessageSpec stale = Reply(4, 1, 1);
+  board::MessageShape stale = Reply(4, 1, 1);
   stale.staleIdx = true;
   b.Add(stale);
   ConferencePlan plan = PlanFor(5, b.files());

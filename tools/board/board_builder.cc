@@ -38,38 +38,38 @@ uint32_t ShapeCrc(uint32_t crc, bool complement, bool wrong) {
 
 }  // namespace
 
-MessageSpec Root(int32_t number, uint16_t blocks) {
-  MessageSpec spec;
-  spec.msgNumber = number;
-  spec.org = number;
-  spec.tm = 1;
-  spec.ts = 1;
-  spec.blocks = blocks;
-  return spec;
+MessageShape Root(int32_t number, uint16_t blocks) {
+  MessageShape shape;
+  shape.msgNumber = number;
+  shape.org = number;
+  shape.tm = 1;
+  shape.ts = 1;
+  shape.blocks = blocks;
+  return shape;
 }
 
-MessageSpec Reply(int32_t number, int32_t parent, uint16_t blocks) {
-  MessageSpec spec = Root(number, blocks);
-  spec.org = parent;
-  spec.ts = 0;
-  spec.subject = "Re: Hello";
-  return spec;
+MessageShape Reply(int32_t number, int32_t parent, uint16_t blocks) {
+  MessageShape shape = Root(number, blocks);
+  shape.org = parent;
+  shape.ts = 0;
+  shape.subject = "Re: Hello";
+  return shape;
 }
 
-MessageSpec Danger(int32_t number, uint16_t blocks) {
-  MessageSpec spec = Root(number, blocks);
-  spec.ts = 0;
-  return spec;
+MessageShape Danger(int32_t number, uint16_t blocks) {
+  MessageShape shape = Root(number, blocks);
+  shape.ts = 0;
+  return shape;
 }
 
-MessageSpec Deleted(MessageSpec spec) {
-  spec.deleted = 1;
-  return spec;
+MessageShape Deleted(MessageShape shape) {
+  shape.deleted = 1;
+  return shape;
 }
 
-MessageSpec Bodyless(MessageSpec spec) {
-  spec.blocks = 0;
-  return spec;
+MessageShape Bodyless(MessageShape shape) {
+  shape.blocks = 0;
+  return shape;
 }
 
 std::vector<uint8_t> ConferenceFiles::PtrBytes() const {
@@ -86,31 +86,31 @@ std::vector<uint8_t> ConferenceFiles::IdxBytes() const {
   return bytes;
 }
 
-PtrRecord MakePtrRecord(const MessageSpec& spec, uint16_t where) {
+PtrRecord MakePtrRecord(const MessageShape& shape, uint16_t where) {
   PtrRecord ptr;
-  for (size_t i = 0; i < kPtrRecordSize; ++i) ptr.bytes[i] = FillerByte(spec.msgNumber, i);
-  PutName(&ptr, PtrRecord::kFromLength, kFromLimit, spec.from);
-  PutName(&ptr, PtrRecord::kToLength, kToLimit, spec.to);
-  PutName(&ptr, PtrRecord::kSubjectLength, kSubjectLimit, spec.subject);
+  for (size_t i = 0; i < kPtrRecordSize; ++i) ptr.bytes[i] = FillerByte(shape.msgNumber, i);
+  PutName(&ptr, PtrRecord::kFromLength, kFromLimit, shape.from);
+  PutName(&ptr, PtrRecord::kToLength, kToLimit, shape.to);
+  PutName(&ptr, PtrRecord::kSubjectLength, kSubjectLimit, shape.subject);
   // The interpreted fields go last: a Subject over 43 characters lies under
   // them, as it does in a real record.
-  ptr.setTM(spec.tm);
-  ptr.setTS(spec.ts);
-  ptr.setDeleted(spec.deleted);
+  ptr.setTM(shape.tm);
+  ptr.setTS(shape.ts);
+  ptr.setDeleted(shape.deleted);
   ptr.setWhere(where);
-  ptr.setRecords(spec.blocks);
-  ptr.setMsgNumber(spec.msgNumber);
-  ptr.setOrg(spec.org);
+  ptr.setRecords(shape.blocks);
+  ptr.setMsgNumber(shape.msgNumber);
+  ptr.setOrg(shape.org);
   return ptr;
 }
 
-IdxRecord MakeIdxRecord(const MessageSpec& spec, const PtrRecord& ptr) {
+IdxRecord MakeIdxRecord(const MessageShape& shape, const PtrRecord& ptr) {
   IdxRecord idx;
   const uint32_t from = FieldCrc(ptr, PtrRecord::kFrom, ptr.fromLength(), kFromLimit);
   const uint32_t to = FieldCrc(ptr, PtrRecord::kTo, ptr.toLength(), kToLimit);
-  idx.setFromCrc(ShapeCrc(from, spec.complementFromCrc, spec.wrongFromCrc));
-  idx.setToCrc(ShapeCrc(to, spec.complementToCrc, spec.wrongToCrc));
-  idx.setMsgNumber(spec.staleIdx ? StaleMsgNumber(ptr.msgNumber()) : ptr.msgNumber());
+  idx.setFromCrc(ShapeCrc(from, shape.complementFromCrc, shape.wrongFromCrc));
+  idx.setToCrc(ShapeCrc(to, shape.complementToCrc, shape.wrongToCrc));
+  idx.setMsgNumber(shape.staleIdx ? StaleMsgNumber(ptr.msgNumber()) : ptr.msgNumber());
   idx.setOrg(ptr.org());
   return idx;
 }
@@ -124,19 +124,19 @@ std::vector<uint8_t> BlockPattern(uint32_t index) {
   return block;
 }
 
-size_t ConferenceBuilder::Add(const MessageSpec& spec) {
-  uint32_t where = spec.where ? *spec.where : files_.datBlocks();
-  if (!spec.where) {
-    for (uint32_t i = 0; i < spec.blocks; ++i) {
+size_t ConferenceBuilder::Add(const MessageShape& shape) {
+  uint32_t where = shape.where ? *shape.where : files_.datBlocks();
+  if (!shape.where) {
+    for (uint32_t i = 0; i < shape.blocks; ++i) {
       const std::vector<uint8_t> block = BlockPattern(files_.datBlocks());
       files_.dat.insert(files_.dat.end(), block.begin(), block.end());
     }
   }
   // A fresh body at block 65,536 cannot be addressed; tests that go there
   // set Where themselves.
-  const PtrRecord ptr = MakePtrRecord(spec, static_cast<uint16_t>(where));
+  const PtrRecord ptr = MakePtrRecord(shape, static_cast<uint16_t>(where));
   files_.ptr.push_back(ptr);
-  files_.idx.push_back(MakeIdxRecord(spec, ptr));
+  files_.idx.push_back(MakeIdxRecord(shape, ptr));
   return files_.ptr.size() - 1;
 }
 
@@ -253,17 +253,17 @@ bool ConferenceStreamWriter::Open(const std::string& messageDir, uint32_t confer
   return true;
 }
 
-bool ConferenceStreamWriter::Add(const MessageSpec& spec) {
+bool ConferenceStreamWriter::Add(const MessageShape& shape) {
   if (ptr_ == nullptr) return false;
-  const uint32_t where = spec.where ? *spec.where : datBlocks_;
-  if (!spec.where) {
-    for (uint32_t i = 0; i < spec.blocks; ++i) {
+  const uint32_t where = shape.where ? *shape.where : datBlocks_;
+  if (!shape.where) {
+    for (uint32_t i = 0; i < shape.blocks; ++i) {
       const std::vector<uint8_t> block = BlockPattern(datBlocks_++);
       ok_ = ok_ && std::fwrite(block.data(), 1, block.size(), dat_) == block.size();
     }
   }
-  const PtrRecord ptr = MakePtrRecord(spec, static_cast<uint16_t>(where));
-  const IdxRecord idx = MakeIdxRecord(spec, ptr);
+  const PtrRecord ptr = MakePtrRecord(shape, static_cast<uint16_t>(where));
+  const IdxRecord idx = MakeIdxRecord(shape, ptr);
   ok_ = ok_ && std::fwrite(ptr.bytes.data(), 1, ptr.bytes.size(), ptr_) == ptr.bytes.size();
   ok_ = ok_ && std::fwrite(idx.bytes.data(), 1, idx.bytes.size(), idx_) == idx.bytes.size();
   ++records_;

@@ -15,7 +15,7 @@
 namespace twtrim::board {
 
 // One message as a test or scenario describes it.
-struct MessageSpec {
+struct MessageShape {
   int32_t msgNumber = 0;
   int32_t org = 0;  // thread link; equal to msgNumber for a root
   uint8_t tm = 1, ts = 1;
@@ -30,11 +30,11 @@ struct MessageSpec {
 };
 
 // Convenience shapes.
-MessageSpec Root(int32_t number, uint16_t blocks = 1);
-MessageSpec Reply(int32_t number, int32_t parent, uint16_t blocks = 1);
-MessageSpec Danger(int32_t number, uint16_t blocks = 1);
-MessageSpec Deleted(MessageSpec spec);
-MessageSpec Bodyless(MessageSpec spec);
+MessageShape Root(int32_t number, uint16_t blocks = 1);
+MessageShape Reply(int32_t number, int32_t parent, uint16_t blocks = 1);
+MessageShape Danger(int32_t number, uint16_t blocks = 1);
+MessageShape Deleted(MessageShape shape);
+MessageShape Bodyless(MessageShape shape);
 
 // The three files of one conference, in memory.
 struct ConferenceFiles {
@@ -55,7 +55,7 @@ struct ConferenceFiles {
 class ConferenceBuilder {
  public:
   // Appends the message; returns its slot index (0-based).
-  size_t Add(const MessageSpec& spec);
+  size_t Add(const MessageShape& shape);
   // Appends `count` DAT blocks no record references.
   void AddUnreferencedBlocks(uint32_t count);
   ConferenceFiles& files() { return files_; }
@@ -68,10 +68,10 @@ class ConferenceBuilder {
 // The PTR record of a message whose body starts at block `where`. Bytes the
 // program does not interpret hold a filler that depends on the message
 // number and the offset, so a rebuild that moves or loses them is caught.
-PtrRecord MakePtrRecord(const MessageSpec& spec, uint16_t where);
+PtrRecord MakePtrRecord(const MessageShape& shape, uint16_t where);
 // The IDX record: name CRCs computed from the PTR record's names (plain,
 // complemented or deliberately wrong), identity copied from it or made stale.
-IdxRecord MakeIdxRecord(const MessageSpec& spec, const PtrRecord& ptr);
+IdxRecord MakeIdxRecord(const MessageShape& shape, const PtrRecord& ptr);
 // The 128 bytes of DAT block `index` as the builder fills it.
 std::vector<uint8_t> BlockPattern(uint32_t index);
 // The value a wrong CRC gets: never the CRC itself nor its complement.
@@ -132,7 +132,7 @@ class ConferenceStreamWriter {
   ConferenceStreamWriter& operator=(const ConferenceStreamWriter&) = delete;
 
   bool Open(const std::string& messageDir, uint32_t conference);
-  bool Add(const MessageSpec& spec);
+  bool Add(const MessageShape& shape);
   // Flushes and closes the three files; false when any write failed.
   bool Close();
 
@@ -176,7 +176,7 @@ const std::vector<std::string>& ScenarioNames();
 class RandomMessageSource {
  public:
   RandomMessageSource(uint64_t seed, uint32_t deletedPercent, uint32_t maxBlocks);
-  MessageSpec Next();
+  MessageShape Next();
 
  private:
   uint64_t NextRandom();

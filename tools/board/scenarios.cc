@@ -14,14 +14,14 @@ const std::array<const char*, 5> kSubjects = {"Board news", "Modem settings", "S
                                               "Door games", "Net mail"};
 
 // Varied names and both CRC conventions, so scenarios are not all alike.
-MessageSpec Dress(MessageSpec spec, uint32_t i) {
-  spec.from = kSenders[i % kSenders.size()];
-  spec.to = kRecipients[(i / 2) % kRecipients.size()];
-  spec.subject = std::string(spec.ts == 0 && spec.org != spec.msgNumber ? "Re: " : "") +
+MessageShape Dress(MessageShape shape, uint32_t i) {
+  shape.from = kSenders[i % kSenders.size()];
+  shape.to = kRecipients[(i / 2) % kRecipients.size()];
+  shape.subject = std::string(shape.ts == 0 && shape.org != shape.msgNumber ? "Re: " : "") +
                  kSubjects[(i / 3) % kSubjects.size()];
-  spec.complementFromCrc = i % 3 == 1;
-  spec.complementToCrc = i % 4 == 2;
-  return spec;
+  shape.complementFromCrc = i % 3 == 1;
+  shape.complementToCrc = i % 4 == 2;
+  return shape;
 }
 
 // Adds a thread: a root and `replies` replies to it, numbered from `*next`.
@@ -51,13 +51,13 @@ ConferenceFiles PackConference() {
   ConferenceBuilder b;
   int32_t next = 1001;
   uint32_t bigBodies = 5;  // 90 live bodies of 4 blocks and 5 of 6 make 390
-  auto live = [&](MessageSpec spec) {
-    spec.blocks = 4;
+  auto live = [&](MessageShape shape) {
+    shape.blocks = 4;
     if (bigBodies > 0) {
-      spec.blocks = 6;
+      shape.blocks = 6;
       --bigBodies;
     }
-    b.Add(Dress(spec, static_cast<uint32_t>(spec.msgNumber)));
+    b.Add(Dress(shape, static_cast<uint32_t>(shape.msgNumber)));
   };
   auto regular = [&](uint32_t threads, uint32_t bodylessAt) {
     for (uint32_t t = 0; t < threads; ++t) {
@@ -73,9 +73,9 @@ ConferenceFiles PackConference() {
       }
     }
   };
-  auto deleted = [&](MessageSpec spec, uint16_t blocks) {
-    spec.blocks = blocks;
-    b.Add(Dress(Deleted(spec), static_cast<uint32_t>(spec.msgNumber)));
+  auto deleted = [&](MessageShape shape, uint16_t blocks) {
+    shape.blocks = blocks;
+    b.Add(Dress(Deleted(shape), static_cast<uint32_t>(shape.msgNumber)));
   };
 
   regular(6, 2);
@@ -133,7 +133,7 @@ ConferenceFiles BlockedConference() {
   AddThread(&b, &next, 1, 2);
   const int32_t root = next++;
   const size_t rootSlot = b.Add(Dress(Root(root, 2), static_cast<uint32_t>(root)));
-  MessageSpec overlapping = Reply(next, root, 2);
+  MessageShape overlapping = Reply(next, root, 2);
   overlapping.where = b.files().ptr[rootSlot].where();
   b.Add(Dress(overlapping, static_cast<uint32_t>(next)));
   ++next;
@@ -152,7 +152,7 @@ ConferenceFiles ValidationErrorConference() {
   const int32_t root = next++;
   b.Add(Dress(Root(root, 2), static_cast<uint32_t>(root)));
   b.Add(Dress(Reply(root, root - 2, 1), static_cast<uint32_t>(root)));  // duplicate number
-  MessageSpec badCrc = Dress(Reply(next, root, 1), static_cast<uint32_t>(next));
+  MessageShape badCrc = Dress(Reply(next, root, 1), static_cast<uint32_t>(next));
   badCrc.wrongFromCrc = true;
   b.Add(badCrc);
   ++next;
@@ -226,28 +226,28 @@ uint32_t RandomMessageSource::Below(uint32_t bound) {
   return bound == 0 ? 0 : static_cast<uint32_t>(NextRandom() % bound);
 }
 
-MessageSpec RandomMessageSource::Next() {
+MessageShape RandomMessageSource::Next() {
   const int32_t number = nextNumber_;
   nextNumber_ += static_cast<int32_t>(1 + Below(3));
-  MessageSpec spec;
-  const uint32_t shape = Below(100);
-  if (recentRoots_.empty() || shape < 30) {
-    spec = Root(number);
+  MessageShape shape;
+  const uint32_t kind = Below(100);
+  if (recentRoots_.empty() || kind < 30) {
+    shape = Root(number);
     if (recentRoots_.size() == 16) recentRoots_.erase(recentRoots_.begin());
     recentRoots_.push_back(number);
-  } else if (shape < 32) {
-    spec = Danger(number);
+  } else if (kind < 32) {
+    shape = Danger(number);
   } else {
-    spec = Reply(number, recentRoots_[Below(static_cast<uint32_t>(recentRoots_.size()))]);
+    shape = Reply(number, recentRoots_[Below(static_cast<uint32_t>(recentRoots_.size()))]);
   }
-  spec = Dress(spec, static_cast<uint32_t>(NextRandom() & 0xFFFF));
-  spec.deleted = Below(100) < deletedPercent_ ? 1 : 0;
+  shape = Dress(shape, static_cast<uint32_t>(NextRandom() & 0xFFFF));
+  shape.deleted = Below(100) < deletedPercent_ ? 1 : 0;
   uint32_t blocks = Below(maxBlocks_ + 1);
   if (blocksUsed_ + blocks > kMaxDatBlocks) blocks = 0;
   blocksUsed_ += blocks;
-  spec.blocks = static_cast<uint16_t>(blocks);
-  spec.staleIdx = Below(100) == 0;
-  return spec;
+  shape.blocks = static_cast<uint16_t>(blocks);
+  shape.staleIdx = Below(100) == 0;
+  return shape;
 }
 
 ConferenceFiles RandomConference(uint32_t seed, uint32_t records, uint32_t deletedPercent,

@@ -1,4 +1,4 @@
-#include "support/sweep_model.h"
+#include "support/pack_model.h"
 
 #include <set>
 
@@ -57,14 +57,15 @@ bool BodiesTileTheDat(const ConferenceBytes& files, const std::vector<ModelMessa
   return true;
 }
 
-// The two thread repairs on one kept header; true when it changed. A reply
-// whose parent never was in the conference is left alone.
-bool Repair(std::string* ptr, const std::set<int32_t>& allNumbers,
-            const std::set<int32_t>& keptNumbers) {
+// The two thread repairs on one kept header: a reply to itself, or to a
+// purged parent, becomes a root. A reply whose parent never existed is
+// reported, never repaired. True when the header changed.
+bool Repair(std::string* ptr, const std::set<int32_t>& keptNumbers,
+            const std::set<int32_t>& allNumbers) {
   if (!IsReplyShape(*ptr)) return false;
   const int32_t number = Number(*ptr);
-  const int32_t org = Org(*ptr);
-  if (org != number && (keptNumbers.count(org) != 0 || allNumbers.count(org) == 0)) return false;
+  if (Org(*ptr) != number && keptNumbers.count(Org(*ptr)) != 0) return false;
+  if (Org(*ptr) != number && allNumbers.count(Org(*ptr)) == 0) return false;
   (*ptr)[kTM] = 0;
   (*ptr)[kTS] = 1;
   Put(ptr, kOrg, 4, static_cast<uint32_t>(number));  // a self-reply keeps its Org anyway
@@ -123,7 +124,7 @@ ExpectedPack PackConference(const ConferenceBytes& original) {
   for (const ModelMessage& m : messages) {
     if (!IsLive(m)) continue;
     std::string ptr = m.ptr, idx = m.idx;
-    result.repaired += Repair(&ptr, allNumbers, keptNumbers) ? 1 : 0;
+    result.repaired += Repair(&ptr, keptNumbers, allNumbers) ? 1 : 0;
     if (result.purged > 0) {
       Put(&ptr, kWhere, 2, nextBlock);
       nextBlock += Get(ptr, kRecords, 2);
@@ -222,6 +223,24 @@ std::string CheckIntact(const ConferenceBytes& original, const ConferenceBytes& 
     ++next;
   }
   return "";
+}
+
+std::vector<int32_t> MissingMessages(const ConferenceBytes& original,
+                                     const ConferenceBytes& live) {
+  std::vector<ModelMessage> before, after;
+  std::string error;
+  if (!SplitMessages(original, &before, &error)) return {};
+  const bool readable = SplitMessages(live, &after, &error);
+  std::vector<int32_t> missing;
+  for (const ModelMessage& m : before) {
+    if (!IsLive(m)) continue;
+    bool found = false;
+    for (size_t i = 0; readable && i < after.size() && !found; ++i) {
+      found = Number(after[i].ptr) == Number(m.ptr) && MessageDifference(m, after[i], true).empty();
+    }
+    if (!found) missing.push_back(Number(m.ptr));
+  }
+  return missing;
 }
 
 }  // namespace twtrim::test

@@ -1,7 +1,6 @@
 // What a correct pack of one conference must produce, worked out from the
-// original file images alone, without any of the program's code. The fault
-// sweeps compare live files with it; the property test compares whole
-// conferences message by message.
+// original file images alone, without any of the program's code, and
+// message-by-message comparisons of a conference with its original.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +40,9 @@ struct ExpectedPack {
 
 // Deleted messages dropped, bodies compacted in slot order (only when
 // something is purged; otherwise the DAT stays whole and Where unchanged),
-// a reply to itself made a root, a reply whose parent is not kept made a
-// root of its own, and the IDX identity taken from the header. Boards with
+// a reply to itself or to a purged parent made a root of its own (a reply
+// whose parent never existed is left as it is), and the IDX identity taken
+// from the header. Boards with
 // overlapping or unreferenced bodies are outside the model (kUnusable).
 ExpectedPack PackConference(const ConferenceBytes& original);
 
@@ -60,5 +60,10 @@ std::string CompareMessages(const ConferenceBytes& original, const ConferenceByt
 // its own body. Files replaced out of step (headers of one state, bodies of
 // another) fail. Empty when intact, otherwise the first fault in words.
 std::string CheckIntact(const ConferenceBytes& original, const ConferenceBytes& live);
+
+// The numbers of the original's live messages that `live` does not hold
+// whole (own header but for Where and the thread repairs, own name CRCs,
+// own body), in slot order; all of them when `live` is no conference.
+std::vector<int32_t> MissingMessages(const ConferenceBytes& original, const ConferenceBytes& live);
 
 }  // namespace twtrim::test

@@ -1,0 +1,397 @@
+#include "support/judge.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include "app/run_sequence.h"
+#include "support/pack_model.h"
+#include "safety/tosser_lock.h"
+
+namespace twtrim::test {
+namespace {
+
+constexpr char kInterrupted[] = "  ERROR: interrupted commit: live files are ";
+constexpr char kBackupRoot[] = "TWTRIM32-BACKUPS";
+
+bool EndsWith(const std::string& text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool Starts(const std::string& text, std::string_view prefix) { return text.rfind(prefix, 0) == 0; }
+
+bool HasLineStarting(const Lines& lines, std::string_view prefix) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return Starts(l, prefix); });
+}
+
+bool IsWorkFile(const std::string& path, bool journalsToo) {
+  for (const char* end : {".NEW", ".ROLLBACK", ".PARTIAL", "/VIZIZE.BSY"}) {
+    if (EndsWith(path, end)) return true;
+  }
+  return journalsToo && EndsWith(path, ".JNL");
+}
+
+// Per conference: its RESULT line, and its "interrupted commit" line if any.
+struct ConferenceLines {
+  std::string result, interrupted;
+};
+std::map<uint32_t, ConferenceLines> ByConference(const Lines& lines) {
+  std::map<uint32_t, ConferenceLines> found;
+  uint32_t current = 0;
+  for (const std::string& line : lines) {
+    if (Starts(line, "CONF ")) current = static_cast<uint32_t>(std::stoul(line.substr(5, 3)));
+    if (current != 0 && Starts(line, "  RESULT: ")) found[current].result = line;
+    if (current != 0 && Starts(line, kInterrupted)) found[current].interrupted = line;
+  }
+  return found;
+}
+
+bool ChangesNames(OsCall kind) {
+  return kind == OsCall::kCreateNew || kind == OsCall::kDeleteFile ||
+         kind == OsCall::kReplaceRename || kind == OsCall::kCreateDirectory;
+}
+
+std::string Conf(uint32_t conference) { return "CONF" + std::to_string(conference); }
+
+// The report names the outcome the exit code stands for.
+std::string ReportAgrees(const SweepRun& run) {
+  const Lines& l = run.lines;
+  if (run.exitCode < 0 || run.exitCode > 4) return "exit code " + std::to_string(run.exitCode);
+  const std::string footer = Labelled("Exit code:", std::to_string(run.exitCode));
+  if (IndexOf(l, "TWTRIM32 REPORT RUN") < l.size() && IndexOf(l, footer) == l.size()) {
+    return "the footer does not say \"" + footer + "\"";
+  }
+  const bool success = HasLineStarting(l, "WRITE RESULT: SUCCESS");
+  const bool lockCleanup = HasLineStarting(l, "LOCK CLEANUP ERROR: ");
+  const bool failed = HasLineStarting(l, "WRITE RESULT: FAILED");
+  switch (run.exitCode) {
+    case 0: return success || IndexOf(l, "WRITE RESULT: NO CHANGES") < l.size() ||
+                       !HasLineStarting(l, "WRITE RESULT")
+                   ? "" : "exit 0 without SUCCESS";
+    case 1: return HasLineStarting(l, "PREVIEW RESULT: ") ? "" : "exit 1 without a preview";
+    case 2: return CountPrefix(l, "WRITE REFUSED: ") + CountPrefix(l, "  RESULT: ERROR") > 0 ||
+                           std::any_of(l.begin(), l.end(), [](const std::string& x) {
+                             return x.find("ERROR: ") != std::string::npos;
+                           })
+                       ? "" : "exit 2 without an ERROR or WRITE REFUSED line";
+    case 3: return std::any_of(l.begin(), l.end(), [](const std::string& x) {
+                     return x.find("SAFETY ") != std::string::npos;
+                   }) ? "" : "exit 3 without a SAFETY line";
+    case 4: return failed || lockCleanup ? "" : "exit 4 without WRITE RESULT: FAILED or LOCK CLEANUP";
+    default: return "exit " + std::to_string(run.exitCode) + " in a write run";
+  }
+}
+
+// A work file may stay only when the fault fell on the delete (or, for the
+// lock, the close) that was to remove it, or the rollback says INCOMPLETE.
+bool Explained(const std::string& path, const SweepRun& run) {
+  if (HasLineStarting(run.lines, "ROLLBACK RESULT: INCOMPLETE")) return true;
+  const std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
+  for (const CallRecord& call : run.log) {
+    if (!call.failed || !EndsWith(call.path, name)) continue;
+    if (call.kind == OsCall::kDeleteFile || call.kind == OsCall::kClose) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+SweepRun RunInProcess(Os& os, const std::string& home, const std::vector<std::string>& switches,
+                      const std::function<void(FaultOs&)>& arm) {
+  FaultOs fault(os);
+  fault.SetNow(kRunTime);
+  fault.SetProcessNames({"init", "bash", "twtrim_tests"});
+  if (arm) arm(fault);
+  std::vector<std::string> arguments = {"twtrim32"};
+  arguments.insert(arguments.end(), switches.begin(), switches.end());
+  arguments.push_back("/HOME=" + home);
+  SweepRun run;
+  try {
+    run.exitCode = RunProgram(fault, arguments);
+  } catch (const SimulatedCrash&) {
+    // The lock's state is process-wide and a dead process loses it. Every
+    // call fails now, so forgetting it leaves the lock file behind.
+    run.crashed = true;
+    ReleaseSharedTosserLock();
+    ConsoleControlHandler();
+    ReleaseSharedTosserLock();
+  }
+  run.lines = ReportLines(fault.stdoutText());
+  run.log = fault.log();
+  return run;
+}
+
+void CrashAtCall(FaultOs& os, uint64_t n) {
+  os.BeforeCall(n, [&os] {
+    os.AddFault({{std::nullopt, "", 0}, FaultEffect::kFail, false});
+    throw SimulatedCrash{};
+  });
+}
+
+std::vector<uint64_t> SweepPoints(const std::vector<CallRecord>& log, uint64_t from,
+                                  uint64_t stride, bool everyNameChange) {
+  if (FullSweeps()) stride = 1;
+  std::vector<uint64_t> points;
+  for (uint64_t k = from; k <= log.size(); ++k) {
+    const bool names = everyNameChange && ChangesNames(log[k - 1].kind);
+    if ((k - from) % stride == 0 || names) points.push_back(k);
+  }
+  return points;
+}
+
+MemoryOs Snapshot(Os& os, const std::string& home) {
+  MemoryOs memory;
+  std::vector<std::string> pending = {home};
+  while (!pending.empty()) {
+    const std::string directory = pending.back();
+    pending.pop_back();
+    memory.MakeDirectories(directory);
+    std::vector<DirEntry> entries;
+    os.ListDirectory(directory + "/*", &entries);
+    for (const DirEntry& entry : entries) {
+      const std::string path = directory + "/" + entry.name;
+      if (entry.isDirectory) {
+        pending.push_back(path);
+        continue;
+      }
+      const BoardImage one = BoardImage::Read(os, directory, BoardImage{{{entry.name, ""}}, {}});
+      if (one.files.count(entry.name) != 0) memory.WriteFile(path, one.files.at(entry.name));
+    }
+  }
+  return memory;
+}
+
+Judge::Judge(BoardImage image, std::string home) : image_(std::move(image)), home_(std::move(home)) {
+  if (!board_.MakeDirectories(home_) || !LayOut(board_, home_, image_)) {
+    problem_ = "cannot lay the board out";
+    return;
+  }
+  MemoryOs written(board_);
+  for (const auto& [conference, lines] : ByConference(RunInProcess(written, home_, {"/ALL", "/DRYRUN"}).lines)) {
+    pristine_[conference] = lines.result;
+  }
+  baseline_ = RunInProcess(written, home_, {image_.selector, "/WRITE"});
+  for (uint32_t conference : image_.conferences) {
+    const ConferenceBytes original = image_.Conference(conference), live = Live(written, conference);
+    const ExpectedPack model = PackConference(original);
+    packed_[conference] = live;
+    const bool changed = !(live == original);
+    if (model.verdict == PackVerdict::kWritten && !changed) problem_ += Conf(conference) + " not written; ";
+    if (changed && model.verdict != PackVerdict::kWritten) problem_ += Conf(conference) + " written; ";
+    if (changed && !CompareMessages(original, live).empty()) {
+      problem_ += Conf(conference) + ": " + CompareMessages(original, live) + "; ";
+    }
+  }
+  if (baseline_.exitCode != 0) {
+    problem_ += "the fault-free write ended " + std::to_string(baseline_.exitCode);
+    for (const std::string& line : baseline_.lines) {
+      if (line.find("RESULT") != std::string::npos || line.find("REFUSED") != std::string::npos) problem_ += "\n" + line;
+    }
+  }
+}
+
+ConferenceBytes Judge::Live(MemoryOs& os, uint32_t conference) const {
+  ConferenceBytes bytes;
+  os.ReadFile(Path(BoardImage::ConferenceFile(conference, "PTR")), &bytes.ptr);
+  os.ReadFile(Path(BoardImage::ConferenceFile(conference, "IDX")), &bytes.idx);
+  os.ReadFile(Path(BoardImage::ConferenceFile(conference, "DAT")), &bytes.dat);
+  return bytes;
+}
+
+Judge::State Judge::StateOf(uint32_t conference, const ConferenceBytes& live) const {
+  if (live == image_.Conference(conference)) return State::kOriginal;
+  return live == packed_.at(conference) ? State::kPacked : State::kOther;
+}
+
+bool Judge::BackupHolds(MemoryOs& os, uint32_t conference) const {
+  const ConferenceBytes original = image_.Conference(conference);
+  std::map<std::string, ConferenceBytes> byRun;
+  for (const std::string& path : os.FilesUnder(Path(kBackupRoot))) {
+    const std::string run = path.substr(0, path.find_last_of('/'));
+    std::string bytes;
+    os.ReadFile(path, &bytes);
+    for (const char* extension : {"PTR", "IDX", "DAT"}) {
+      if (!EndsWith(path, "/" + board::ConferenceFileName(conference, extension))) continue;
+      ConferenceBytes& copy = byRun[run];
+      (extension[0] == 'P' ? copy.ptr : extension[0] == 'I' ? copy.idx : copy.dat) = bytes;
+    }
+  }
+  return std::any_of(byRun.begin(), byRun.end(), [&](const auto& run) { return run.second == original; });
+}
+
+std::string Judge::NothingLost(MemoryOs& os) const {
+  for (uint32_t conference : image_.conferences) {
+    const std::vector<int32_t> missing = MissingMessages(image_.Conference(conference), Live(os, conference));
+    if (!missing.empty() && !BackupHolds(os, conference)) {
+      return Conf(conference) + " message " + std::to_string(missing.front()) +
+             " is whole neither live nor in a verified backup";
+    }
+  }
+  return "";
+}
+
+void Judge::DeleteWorkFiles(MemoryOs& os, bool journalsToo) const {
+  for (const std::string& path : os.FilesUnder(home_)) {
+    if (IsWorkFile(path, journalsToo)) os.DeleteFile(path);
+  }
+}
+
+std::string Judge::DryRunTruth(MemoryOs& os) {
+  os.DeleteFile(Path("MESSAGE/VIZIZE.BSY"));
+  const SweepRun dry = RunInProcess(os, home_, {"/ALL", "/DRYRUN"});
+  const auto results = ByConference(dry.lines);
+  for (uint32_t conference : image_.conferences) {
+    if (StateOf(conference, Live(os, conference)) != State::kOther) continue;
+    const std::string result = results.count(conference) ? results.at(conference).result : "";
+    if (!Starts(result, "  RESULT: ERROR") && !Starts(result, "  RESULT: BLOCKED")) {
+      return Conf(conference) + " is neither original nor packed, yet the dry run says \"" + result + "\"";
+    }
+  }
+  return "";
+}
+
+std::string Judge::NoWriteOnMixed(MemoryOs& os) {
+  DeleteWorkFiles(os, false);
+  std::map<uint32_t, ConferenceBytes> mixed;
+  for (uint32_t conference : image_.conferences) {
+    const ConferenceBytes live = Live(os, conference);
+    if (StateOf(conference, live) == State::kOther) mixed[conference] = live;
+  }
+  const SweepRun write = RunInProcess(os, home_, {image_.selector, "/WRITE"});
+  for (const auto& [conference, before] : mixed) {
+    if (!(Live(os, conference) == before)) {
+      return "a /WRITE (exit " + std::to_string(write.exitCode) + ") rewrote " + Conf(conference) +
+             ", which was neither original nor packed";
+    }
+  }
+  return "";
+}
+
+std::string Judge::Recovery(MemoryOs& os) {
+  os.DeleteFile(Path("MESSAGE/VIZIZE.BSY"));
+  for (const auto& [conference, lines] : ByConference(RunInProcess(os, home_, {"/ALL", "/DRYRUN"}).lines)) {
+    if (lines.interrupted.empty()) continue;
+    const std::string rest = lines.interrupted.substr(sizeof kInterrupted - 1);
+    const std::string backup = rest.substr(rest.find("; backup: ") + 10);
+    if (!Starts(rest, "ORIGINAL;") && !Starts(rest, "PACKED;")) {
+      for (const char* extension : {"PTR", "IDX", "DAT"}) {
+        const std::string name = board::ConferenceFileName(conference, extension);
+        std::string bytes;
+        if (!os.ReadFile(backup + "/" + name, &bytes)) return "no " + name + " in " + backup;
+        os.WriteFile(Path("MESSAGE/" + name), bytes);
+      }
+    }
+    os.DeleteFile(Path(BoardImage::ConferenceFile(conference, "JNL")));
+  }
+  DeleteWorkFiles(os, false);
+  const auto results = ByConference(RunInProcess(os, home_, {"/ALL", "/DRYRUN"}).lines);
+  for (uint32_t conference : image_.conferences) {
+    const State state = StateOf(conference, Live(os, conference));
+    if (state == State::kOther) return "after the recovery " + Conf(conference) + " is neither original nor packed";
+    const std::string result = results.count(conference) ? results.at(conference).result : "";
+    if (state == State::kOriginal && result != pristine_[conference]) {
+      return "after the recovery the original " + Conf(conference) + " is judged \"" + result + "\"";
+    }
+  }
+  const SweepRun write = RunInProcess(os, home_, {image_.selector, "/WRITE"});
+  for (uint32_t conference : image_.conferences) {
+    if (!(Live(os, conference) == packed_[conference])) {
+      return "the /WRITE after the recovery (exit " + std::to_string(write.exitCode) +
+             ") did not leave the packed " + Conf(conference);
+    }
+  }
+  return "";
+}
+
+void Judge::Tally(const std::string& rule, const std::string& failure,
+                  std::vector<std::string>* out) {
+  auto& [kept, judged] = figures_[rule];
+  ++judged;
+  if (failure.empty()) {
+    ++kept;
+  } else {
+    out->push_back(rule + ": " + failure);
+  }
+}
+
+// What the rules depend on: every file's bytes, but only the names of the
+// staged, rollback and partial files (every rule deletes them before it
+// writes) and nothing of the report file. Many crash points share a key.
+std::string Judge::StateKey(const MemoryOs& left) const {
+  std::string key;
+  for (const std::string& path : left.FilesUnder(home_)) {
+    if (EndsWith(path, "/TWTRIM32_REPORT.TXT")) continue;
+    std::string bytes;
+    left.ReadFile(path, &bytes);
+    const bool work = IsWorkFile(path, false) && !EndsWith(path, "/VIZIZE.BSY");
+    key += path + "=" + (work ? "" : std::to_string(std::hash<std::string>()(bytes))) + ";";
+  }
+  return key;
+}
+
+std::vector<std::string> Judge::AfterCrash(const MemoryOs& left) {
+  const std::string key = StateKey(left);
+  auto known = verdicts_.find(key);
+  if (known == verdicts_.end()) {
+    MemoryOs skipped(left), recovered(left);
+    known = verdicts_.emplace(key, std::vector<std::pair<std::string, std::string>>{
+                                       {"nothing-lost", NothingLost(skipped)},
+                                       {"dry-run-truth", DryRunTruth(skipped)},
+                                       {"no-write-on-mixed", NoWriteOnMixed(skipped)},
+                                       {"recovery", Recovery(recovered)}}).first;
+  }
+  std::vector<std::string> failures;
+  for (const auto& [rule, failure] : known->second) Tally(rule, failure, &failures);
+  return failures;
+}
+
+std::string Judge::Finished(const SweepRun& run, MemoryOs& after, bool allowIncomplete) const {
+  if (std::string report = ReportAgrees(run); !report.empty()) return report;
+  const bool success = HasLineStarting(run.lines, "WRITE RESULT: SUCCESS");
+  const bool incomplete = HasLineStarting(run.lines, "ROLLBACK RESULT: INCOMPLETE");
+  if (incomplete && !allowIncomplete) return "a rollback INCOMPLETE";
+  for (uint32_t conference : image_.conferences) {
+    const State state = StateOf(conference, Live(after, conference));
+    const bool written = !(packed_.at(conference) == image_.Conference(conference));
+    const State want = success && written ? State::kPacked : State::kOriginal;
+    if (state == want || (incomplete && BackupHolds(after, conference))) continue;
+    return Conf(conference) + (state == State::kOther ? " is neither original nor packed"
+                                                      : state == State::kPacked ? " is packed" : " is original");
+  }
+  for (const std::string& path : after.FilesUnder(home_)) {
+    if (IsWorkFile(path, true) && !Explained(path, run)) return "left behind: " + path;
+    if (path.find(kBackupRoot) == std::string::npos || IsWorkFile(path, true)) continue;
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    std::string bytes;
+    after.ReadFile(path, &bytes);
+    const auto original = std::find_if(image_.files.begin(), image_.files.end(), [&](const auto& f) {
+      return EndsWith(f.first, "/" + name) || f.first == name;
+    });
+    if (original == image_.files.end() || original->second != bytes) return "backup copy " + path + " is no original";
+  }
+  return "";
+}
+
+std::vector<std::string> Judge::AfterRun(const SweepRun& run, MemoryOs& after, bool allowIncomplete) {
+  std::vector<std::string> failures;
+  Tally("nothing-lost", NothingLost(after), &failures);
+  Tally("finished-run", Finished(run, after, allowIncomplete), &failures);
+  return failures;
+}
+
+void Judge::Print(const std::string& name) const {
+  std::string line = "[ FIGURES  ] " + name + ": " + std::to_string(baseline_.log.size()) + " calls";
+  uint64_t judged = 0;
+  for (const auto& [rule, counts] : figures_) {
+    line += "; " + rule + " " + std::to_string(counts.first) + "/" + std::to_string(counts.second);
+    judged = std::max(judged, counts.second);
+    EXPECT_EQ(counts.first, counts.second) << name << ": rule " << rule;
+  }
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  EXPECT_GT(judged, 0u) << name << " judged no run";
+}
+
+}  // namespace twtrim::test

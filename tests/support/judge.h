@@ -1,0 +1,116 @@
+// Whole runs of the program in process on a MemoryOs, crashes at any call,
+// and the one outcome judge of the fault sweeps, the crash sweeps and the
+// kill tests of the real program. The judge looks at messages, not files:
+//
+//  1. nothing lost: every live original message (its header but for Where
+//     and the thread repairs, its name CRCs, its body) is whole in the live
+//     conference, or the run's backup holds that conference's three files
+//     byte for byte;
+//  2. after a run died, a dry run (its lock gone) calls a conference NO
+//     CHANGES or WOULD PACK only when its live files are the originals or
+//     the packed result: anything else must be an ERROR (or BLOCKED);
+//  3. a later /WRITE by an operator who only deleted the lock and the staged
+//     files never changes a conference that is neither original nor packed;
+//  4. the documented recovery, as the README gives it (lock, intent records
+//     read through a dry run's "interrupted commit" lines: ORIGINAL and
+//     PACKED delete the record, MIXED and UNKNOWN copy PTR, IDX and DAT back
+//     from the named backup directory first; then the staged, rollback and
+//     partial files go), leaves every conference original or packed, a dry
+//     run that says so, and a /WRITE that ends with the packed board;
+//  and for a run that ended by itself under faults: exit code, footer and
+//  report agree; live files are original, or packed after SUCCESS, or (a
+//  rollback reported INCOMPLETE) backed up; no work file is left unless a
+//  failed delete or close explains it; every backup copy is an original.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/boards.h"
+#include "support/fault_os.h"
+#include "support/full_sweeps.h"
+#include "support/memory_os.h"
+#include "support/report_lines.h"
+
+namespace twtrim::test {
+
+// The home of the boards laid out in a MemoryOs.
+inline constexpr char kMemoryHome[] = "/BBS";
+
+struct SweepRun {
+  int exitCode = -1;
+  bool crashed = false;
+  Lines lines;
+  std::vector<CallRecord> log;
+};
+
+// Thrown by a crash hook; nothing in the program catches it.
+struct SimulatedCrash {};
+
+// One whole run with `switches` (program name and /HOME= added) through a
+// FaultOs over `os` that `arm` may set up.
+SweepRun RunInProcess(Os& os, const std::string& home, const std::vector<std::string>& switches,
+                      const std::function<void(FaultOs&)>& arm = {});
+// Call `n` throws SimulatedCrash and every later call fails: the process
+// died just before call n.
+void CrashAtCall(FaultOs& os, uint64_t n);
+
+// The calls of `log` from `from` on a sweep stops at: all of them with
+// TWTRIM_FULL_SWEEPS, otherwise every `stride`th plus (`everyNameChange`)
+// every call that creates, replaces or removes a name.
+std::vector<uint64_t> SweepPoints(const std::vector<CallRecord>& log, uint64_t from,
+                                  uint64_t stride, bool everyNameChange = true);
+
+// Every file and directory under `home` of `os`, copied into a MemoryOs at
+// the same path (a real board after a killed run, judged like the others).
+MemoryOs Snapshot(Os& os, const std::string& home);
+
+class Judge {
+ public:
+  Judge(BoardImage image, std::string home = kMemoryHome);
+
+  // Empty when the fault-free write packed as the model says.
+  const std::string& problem() const { return problem_; }
+  const MemoryOs& board() const { return board_; }
+  const SweepRun& baseline() const { return baseline_; }
+  const std::string& home() const { return home_; }
+
+  // Rules 1-4 on what a run that died left.
+  std::vector<std::string> AfterCrash(const MemoryOs& left);
+  // Rule 1 and the finished-run rules.
+  std::vector<std::string> AfterRun(const SweepRun& run, MemoryOs& after, bool allowIncomplete);
+
+  // Runs judged and how many kept each rule; Print shows and checks them.
+  void Print(const std::string& name) const;
+
+ private:
+  enum class State { kOriginal, kPacked, kOther };
+  State StateOf(uint32_t conference, const ConferenceBytes& live) const;
+  std::string Path(const std::string& relative) const { return home_ + "/" + relative; }
+  ConferenceBytes Live(MemoryOs& os, uint32_t conference) const;
+  bool BackupHolds(MemoryOs& os, uint32_t conference) const;
+  std::string NothingLost(MemoryOs& os) const;
+  std::string DryRunTruth(MemoryOs& os);
+  std::string NoWriteOnMixed(MemoryOs& os);
+  std::string Recovery(MemoryOs& os);
+  std::string Finished(const SweepRun& run, MemoryOs& after, bool allowIncomplete) const;
+  void DeleteWorkFiles(MemoryOs& os, bool journalsToo) const;
+  std::string StateKey(const MemoryOs& left) const;
+  void Tally(const std::string& rule, const std::string& failure, std::vector<std::string>* out);
+
+  BoardImage image_;
+  std::string home_;
+  MemoryOs board_;
+  std::map<uint32_t, ConferenceBytes> packed_;
+  std::map<uint32_t, std::string> pristine_;  // each conference's dry-run RESULT line
+  SweepRun baseline_;
+  std::string problem_;
+  std::map<std::string, std::pair<uint64_t, uint64_t>> figures_;  // rule -> kept, judged
+  // The rules' findings per state already judged (see StateKey).
+  std::map<std::string, std::vector<std::pair<std::string, std::string>>> verdicts_;
+};
+
+}  // namespace twtrim::test

@@ -1,0 +1,283 @@
+#include "support/memory_os.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+namespace twtrim {
+namespace {
+
+enum class Mode { kRead, kWrite };
+
+class MemoryFile : public OsFile {
+ public:
+  MemoryFile(std::shared_ptr<MemoryOs::Node> node, Mode mode, uint64_t position)
+      : node_(std::move(node)), mode_(mode), position_(position) {}
+
+  bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+    *got = 0;
+    if (!node_ || mode_ != Mode::kRead) return false;
+    const std::string& bytes = node_->bytes;
+    if (position_ < bytes.size()) {
+      *got = static_cast<uint32_t>(std::min<uint64_t>(count, bytes.size() - position_));
+      std::memcpy(buffer, bytes.data() + position_, *got);
+      position_ += *got;
+    }
+    return true;
+  }
+  bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
+    *put = 0;
+    if (!node_ || mode_ != Mode::kWrite) return false;
+    std::string& bytes = node_->bytes;
+    if (bytes.size() < position_ + count) bytes.resize(position_ + count, '\0');
+    std::memcpy(bytes.data() + position_, buffer, count);
+    position_ += count;
+    *put = count;
+    return true;
+  }
+  bool Seek(uint64_t offset) override { return node_ && (position_ = offset, true); }
+  bool SeekToEnd() override { return node_ && (position_ = node_->bytes.size(), true); }
+  bool Size(uint64_t* size) override { return node_ && (*size = node_->bytes.size(), true); }
+  bool Flush() override { return node_ != nullptr; }
+  bool Close() override { return std::exchange(node_, nullptr) != nullptr; }
+  bool Identity(FileIdentity* identity) override {
+    return node_ && (*identity = {1, node_->id}, true);
+  }
+  bool CopyOwnerAndMode(const std::string&) override { return node_ != nullptr; }
+
+ private:
+  std::shared_ptr<MemoryOs::Node> node_;
+  Mode mode_;
+  uint64_t position_;
+};
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool WildcardMatch(const char* pattern, const char* name) {
+  if (*pattern == '\0') return *name == '\0';
+  if (*pattern == '*') {
+    for (const char* rest = name;; ++rest) {
+      if (WildcardMatch(pattern + 1, rest)) return true;
+      if (*rest == '\0') return false;
+    }
+  }
+  if (*name == '\0') return false;
+  if (*pattern != '?' && Upper(*pattern) != Upper(*name)) return false;
+  return WildcardMatch(pattern + 1, name + 1);
+}
+
+// The listing order of the real systems: names with ASCII letters folded to
+// upper case, byte by byte; names equal after folding by their raw bytes.
+bool ListedBefore(const DirEntry& a, const DirEntry& b) {
+  std::string upperA = a.name, upperB = b.name;
+  std::transform(upperA.begin(), upperA.end(), upperA.begin(), Upper);
+  std::transform(upperB.begin(), upperB.end(), upperB.begin(), Upper);
+  return upperA != upperB ? upperA < upperB : a.name < b.name;
+}
+
+std::string Parent(const std::string& key) {
+  const size_t slash = key.find_last_of('/');
+  return slash == std::string::npos || slash == 0 ? "/" : key.substr(0, slash);
+}
+
+bool IsAbsolute(const std::string& path) {
+  return (!path.empty() && (path[0] == '/' || path[0] == '\\')) ||
+         (path.size() >= 2 && path[1] == ':');
+}
+
+}  // namespace
+
+MemoryOs::MemoryOs() { directories_.insert("/"); }
+
+MemoryOs::MemoryOs(const MemoryOs& other)
+    : directories_(other.directories_),
+      current_(other.current_),
+      nextId_(other.nextId_),
+      now_(other.now_),
+      processes_(other.processes_),
+      freeSpace_(other.freeSpace_),
+      arguments_(other.arguments_) {
+  for (const auto& [key, node] : other.files_) files_[key] = std::make_shared<Node>(*node);
+}
+
+std::string MemoryOs::Normalise(const std::string& path) const {
+  std::string whole = IsAbsolute(path) ? path : current_ + "/" + path;
+  std::replace(whole.begin(), whole.end(), '\\', '/');
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= whole.size()) {
+    size_t end = whole.find('/', start);
+    if (end == std::string::npos) end = whole.size();
+    const std::string part = whole.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string key;
+  for (const std::string& part : parts) key += "/" + part;
+  return key.empty() ? "/" : key;
+}
+
+bool MemoryOs::ParentExists(const std::string& key) const {
+  return directories_.count(Parent(key)) != 0;
+}
+
+std::shared_ptr<MemoryOs::Node> MemoryOs::NewNode() {
+  auto node = std::make_shared<Node>();
+  node->id = nextId_++;
+  return node;
+}
+
+bool MemoryOs::MakeDirectories(const std::string& path) {
+  const std::string key = Normalise(path);
+  if (files_.count(key) != 0) return false;
+  if (key != "/" && !MakeDirectories(Parent(key))) return false;
+  directories_.insert(key);
+  return true;
+}
+
+bool MemoryOs::WriteFile(const std::string& path, const std::string& bytes) {
+  const std::string key = Normalise(path);
+  if (directories_.count(key) != 0 || !MakeDirectories(Parent(key))) return false;
+  std::shared_ptr<Node>& node = files_[key];
+  if (!node) node = NewNode();
+  node->bytes = bytes;
+  return true;
+}
+
+bool MemoryOs::ReadFile(const std::string& path, std::string* bytes) const {
+  auto it = files_.find(Normalise(path));
+  if (it == files_.end()) return false;
+  *bytes = it->second->bytes;
+  return true;
+}
+
+std::string* MemoryOs::Bytes(const std::string& path) {
+  auto it = files_.find(Normalise(path));
+  return it == files_.end() ? nullptr : &it->second->bytes;
+}
+
+std::vector<std::string> MemoryOs::FilesUnder(const std::string& directory) const {
+  const std::string prefix = Normalise(directory) + "/";
+  std::vector<std::string> found;
+  for (const auto& [key, node] : files_) {
+    if (key.rfind(prefix, 0) == 0) found.push_back(key);
+  }
+  return found;
+}
+
+std::unique_ptr<OsFile> MemoryOs::OpenSharedRead(const std::string& path) {
+  auto it = files_.find(Normalise(path));
+  if (it == files_.end()) return nullptr;
+  return std::make_unique<MemoryFile>(it->second, Mode::kRead, 0);
+}
+
+std::unique_ptr<OsFile> MemoryOs::CreateNew(const std::string& path) {
+  const std::string key = Normalise(path);
+  if (GetPathKind(key) != PathKind::kMissing || !ParentExists(key)) return nullptr;
+  return std::make_unique<MemoryFile>(files_[key] = NewNode(), Mode::kWrite, 0);
+}
+
+std::unique_ptr<OsFile> MemoryOs::OpenForAppend(const std::string& path) {
+  const std::string key = Normalise(path);
+  if (directories_.count(key) != 0 || !ParentExists(key)) return nullptr;
+  std::shared_ptr<Node>& node = files_[key];
+  if (!node) node = NewNode();
+  return std::make_unique<MemoryFile>(node, Mode::kWrite, node->bytes.size());
+}
+
+bool MemoryOs::DeleteFile(const std::string& path) { return files_.erase(Normalise(path)) != 0; }
+
+PathKind MemoryOs::GetPathKind(const std::string& path) {
+  const std::string key = Normalise(path);
+  if (files_.count(key) != 0) return PathKind::kFile;
+  return directories_.count(key) != 0 ? PathKind::kDirectory : PathKind::kMissing;
+}
+
+bool MemoryOs::PathIdentity(const std::string& path, FileIdentity* identity) {
+  auto it = files_.find(Normalise(path));
+  if (it == files_.end()) return false;
+  *identity = {1, it->second->id};
+  return true;
+}
+
+bool MemoryOs::FullPath(const std::string& path, std::string* full) {
+  *full = Normalise(path);
+  return true;
+}
+
+bool MemoryOs::ReplaceRename(const std::string& from, const std::string& to) {
+  const std::string source = Normalise(from), target = Normalise(to);
+  auto it = files_.find(source);
+  if (it == files_.end() || directories_.count(target) != 0 || !ParentExists(target)) return false;
+  std::shared_ptr<Node> node = it->second;
+  files_.erase(it);
+  files_[target] = std::move(node);
+  return true;
+}
+
+bool MemoryOs::CreateDirectory(const std::string& path) {
+  const std::string key = Normalise(path);
+  if (GetPathKind(key) != PathKind::kMissing || !ParentExists(key)) return false;
+  directories_.insert(key);
+  return true;
+}
+
+bool MemoryOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) {
+  entries->clear();
+  const std::string key = Normalise(pattern);
+  const std::string directory = Parent(key);
+  if (directories_.count(directory) == 0) return false;
+  const std::string wildcard = key.substr(key.find_last_of('/') + 1);
+  const std::string prefix = directory == "/" ? "/" : directory + "/";
+  const auto consider = [&](const std::string& child, bool isDirectory) {
+    if (child.rfind(prefix, 0) != 0 || child.size() == prefix.size()) return;
+    const std::string name = child.substr(prefix.size());
+    if (name.find('/') == std::string::npos && WildcardMatch(wildcard.c_str(), name.c_str())) {
+      entries->push_back({name, isDirectory});
+    }
+  };
+  for (const auto& [child, node] : files_) consider(child, false);
+  for (const std::string& child : directories_) consider(child, true);
+  std::sort(entries->begin(), entries->end(), ListedBefore);
+  return true;
+}
+
+bool MemoryOs::CurrentDirectory(std::string* path) {
+  *path = current_;
+  return true;
+}
+
+bool MemoryOs::FreeSpace(const std::string& directory, uint64_t* bytes) {
+  *bytes = freeSpace_;
+  return GetPathKind(directory) == PathKind::kDirectory;
+}
+
+bool MemoryOs::ListProcessNames(std::vector<std::string>* names) {
+  *names = processes_;
+  return true;
+}
+
+bool PatchFile(Os& os, const std::string& path, uint64_t offset, const std::string& bytes,
+               std::string* old) {
+  if (auto* memory = dynamic_cast<MemoryOs*>(&os)) {
+    std::string* file = memory->Bytes(path);
+    if (file == nullptr || offset + bytes.size() > file->size()) return false;
+    *old = file->substr(offset, bytes.size());
+    file->replace(offset, bytes.size(), bytes);
+    return true;
+  }
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  old->assign(bytes.size(), '\0');
+  file.seekg(static_cast<std::streamoff>(offset));
+  file.read(old->data(), static_cast<std::streamsize>(old->size()));
+  file.seekp(static_cast<std::streamoff>(offset));
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(file.flush());
+}
+
+}  // namespace twtrim
