@@ -104,6 +104,10 @@ const Outcome kOutcomes[] = {
     {"dry run", [](AppHarness&) {}, 1, "PASS",
      {"PREVIEW RESULT: COMPLETE - no files were changed.", kRule, kReleased},
      Board::kOriginal, {"/CONF1..2", "/DRYRUN"}},
+    {"conference beyond the configured names",
+     [](AppHarness& h) { ASSERT_TRUE(h.AddConference(3, Clean())); }, 1, "PASS",
+     {"PREVIEW RESULT: COMPLETE - no files were changed.", kRule, kReleased}, Board::kOriginal,
+     {"/CONF1..3", "/DRYRUN"}},
     {"validation error",
      [](AppHarness& h) {
        board::MessageSpec wrong = board::Reply(2, 1);
