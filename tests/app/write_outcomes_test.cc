@@ -36,7 +36,8 @@ ConferenceBytes Packed1() {
   packed.ptr[1].setWhere(2);
   packed.idx = {f.idx[0], f.idx[2]};
   ConferenceBytes bytes = ToBytes(packed);
-  for (uint32_t block : {0, 1, 5}) bytes.dat.append(f.dat.begin() + block * 128, f.dat.begin() + (block + 1) * 128);
+  for (uint32_t block : {0, 1, 5})
+    bytes.dat.append(f.dat.begin() + block * 128, f.dat.begin() + (block + 1) * 128);
   return bytes;
 }
 ConferenceBytes Packed2() {
@@ -75,7 +76,8 @@ constexpr char kManual[] =
 constexpr char kReleased[] = "Shared VIZIZE.BSY lock: RELEASED.";
 constexpr char kAborted[] = "This operation did not complete as a verified consistent snapshot.";
 constexpr char kRolledBack[] = "ROLLBACK RESULT: originals restored and verified.";
-constexpr char kNoScan[] = "TWTRIM32 will not scan while a caller may be online or active in messages.";
+constexpr char kNoScan[] =
+    "TWTRIM32 will not scan while a caller may be online or active in messages.";
 constexpr char kPreCommitAbort[] = "Staged .NEW files will be removed.";
 const std::string kRule(60, '=');
 const std::vector<std::string> kCleanupError = {
@@ -98,15 +100,27 @@ struct Outcome {
 };
 
 const Outcome kOutcomes[] = {
-    {"success", [](AppHarness&) {}, 0, "PASS",
+    {"success",
+     [](AppHarness&) {},
+     0,
+     "PASS",
      {"PUBLIC BETA: review the report and keep the verified backup until the BBS is confirmed "
-      "healthy.", kReleased}, Board::kPacked},
-    {"dry run", [](AppHarness&) {}, 1, "PASS",
+      "healthy.",
+      kReleased},
+     Board::kPacked},
+    {"dry run",
+     [](AppHarness&) {},
+     1,
+     "PASS",
      {"PREVIEW RESULT: COMPLETE - no files were changed.", kRule, kReleased},
-     Board::kOriginal, {"/CONF1..2", "/DRYRUN"}},
+     Board::kOriginal,
+     {"/CONF1..2", "/DRYRUN"}},
     {"conference beyond the configured names",
-     [](AppHarness& h) { ASSERT_TRUE(h.AddConference(3, Clean())); }, 1, "PASS",
-     {"PREVIEW RESULT: COMPLETE - no files were changed.", kRule, kReleased}, Board::kOriginal,
+     [](AppHarness& h) { ASSERT_TRUE(h.AddConference(3, Clean())); },
+     1,
+     "PASS",
+     {"PREVIEW RESULT: COMPLETE - no files were changed.", kRule, kReleased},
+     Board::kOriginal,
      {"/CONF1..3", "/DRYRUN"}},
     {"validation error",
      [](AppHarness& h) {
@@ -114,66 +128,111 @@ const Outcome kOutcomes[] = {
        wrong.wrongFromCrc = true;
        ASSERT_TRUE(h.AddConference(2, MakeConference({board::Root(1), wrong})));
      },
-     2, "NOT COMPLETED",
-     {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal},
+     2,
+     "NOT COMPLETED",
+     {"WRITE REFUSED: validation errors must be resolved first.", kReleased},
+     Board::kOriginal},
     {"blocked",
      [](AppHarness& h) {
-       ASSERT_TRUE(h.AddConference(2, MakeConference({board::Root(1, 1), SpecAt(board::Reply(2, 1, 1), 0),
-                                                      board::Deleted(board::Reply(3, 1, 1))})));
+       ASSERT_TRUE(
+           h.AddConference(2, MakeConference({board::Root(1, 1), SpecAt(board::Reply(2, 1, 1), 0),
+                                              board::Deleted(board::Reply(3, 1, 1))})));
      },
-     2, "NOT COMPLETED",
+     2,
+     "NOT COMPLETED",
      {"WRITE REFUSED: one or more selected conferences are blocked by conservative Phase-1 rules.",
-      kReleased}, Board::kOriginal},
+      kReleased},
+     Board::kOriginal},
     {"nothing to change",
      [](AppHarness& h) {
        ASSERT_TRUE(h.AddConference(1, Clean()));
        ASSERT_TRUE(h.AddConference(2, Clean()));
      },
-     0, "PASS",
+     0,
+     "PASS",
      {"WRITE RESULT: no selected conference needs a Phase-1 change; no backup or write performed.",
-      kReleased}, Board::kOriginal},
-    {"test copy without its marker", [](AppHarness&) {}, 2, "NOT COMPLETED",
+      kReleased},
+     Board::kOriginal},
+    {"test copy without its marker",
+     [](AppHarness&) {},
+     2,
+     "NOT COMPLETED",
      {"Copy TWTRIM32_TESTCOPY.OK into the root of the separate test home.", kReleased},
-     Board::kOriginal, {"/CONF1..2", "/WRITE", "/TESTCOPY"}},
+     Board::kOriginal,
+     {"/CONF1..2", "/WRITE", "/TESTCOPY"}},
     {"foreign lock",
-     [](AppHarness& h) { ASSERT_TRUE(WriteWholeFile(h.MessagePath("VIZIZE.BSY"), "x")); }, 3,
-     "ABORTED", {kAborted, kRule}, Board::kOriginal, {"/CONF1..2", "/WRITE"}, {"VIZIZE.BSY"}},
+     [](AppHarness& h) { ASSERT_TRUE(WriteWholeFile(h.MessagePath("VIZIZE.BSY"), "x")); },
+     3,
+     "ABORTED",
+     {kAborted, kRule},
+     Board::kOriginal,
+     {"/CONF1..2", "/WRITE"},
+     {"VIZIZE.BSY"}},
     {"lock cannot be created",
-     [](AppHarness& h) { h.os().FailPath(OsCall::kCreateNew, "VIZIZE.BSY"); }, 3, "ABORTED",
-     {kAborted, kRule}, Board::kOriginal},
-    {"caller online in slot 1", [](AppHarness& h) { Callers(h, 1, {5, 'O'}); }, 3, "ABORTED",
-     {"  TWWHOSON slot 1 UserNo=5 Status=O", kNoScan, "", "===================== SAFETY ABORT "
-      "=========================", "No message-base file was opened for write or modified by "
-      "TWTRIM32.", kAborted, kRule, kReleased}, Board::kOriginal},
-    {"tosser running", [](AppHarness& h) { h.os().SetProcessNames({"init", "vizize32.exe"}); }, 3,
-     "ABORTED", {kAborted, kRule, kReleased}, Board::kOriginal},
+     [](AppHarness& h) { h.os().FailPath(OsCall::kCreateNew, "VIZIZE.BSY"); },
+     3,
+     "ABORTED",
+     {kAborted, kRule},
+     Board::kOriginal},
+    {"caller online in slot 1",
+     [](AppHarness& h) {
+       Callers(h, 1, {5, 'O'});
+     },
+     3,
+     "ABORTED",
+     {"  TWWHOSON slot 1 UserNo=5 Status=O", kNoScan, "",
+      "===================== SAFETY ABORT "
+      "=========================",
+      "No message-base file was opened for write or modified by "
+      "TWTRIM32.",
+      kAborted, kRule, kReleased},
+     Board::kOriginal},
+    {"tosser running",
+     [](AppHarness& h) {
+       h.os().SetProcessNames({"init", "vizize32.exe"});
+     },
+     3,
+     "ABORTED",
+     {kAborted, kRule, kReleased},
+     Board::kOriginal},
     {"caller in messages appears after the scan",
-     [](AppHarness& h) { BeforeCheckpoint(h, 3, [&h] { Callers(h, 255, {0xFFFF, 'M'}); }); }, 3,
-     "ABORTED", {"  TWWHOSON slot 255 UserNo=65535 Status=M", kNoScan, "",
+     [](AppHarness& h) { BeforeCheckpoint(h, 3, [&h] {
+                           Callers(h, 255, {0xFFFF, 'M'});
+                         }); },
+     3,
+     "ABORTED",
+     {"  TWWHOSON slot 255 UserNo=65535 Status=M", kNoScan, "",
       "===================== SAFETY ABORT =========================",
       "No message-base file was opened for write or modified by TWTRIM32.", kAborted, kRule,
-      kReleased}, Board::kOriginal},
+      kReleased},
+     Board::kOriginal},
     {"file changed during the scan",
      [](AppHarness& h) {
        h.os().AddHook({OsCall::kOpenSharedRead, "TWMSG02.DAT", 2},
                       [&h] { FlipByte(h.MessagePath("TWMSG02.DAT"), 0); });
      },
-     3, "ABORTED",
+     3,
+     "ABORTED",
      {"SAFETY ABORT: 1 selected file(s) changed during the scan.",
       "The report must not be trusted as a single consistent message-base snapshot.", "",
       "===================== SAFETY ABORT =========================",
       "No message-base file was opened for write or modified by TWTRIM32.", kAborted, kRule,
-      kReleased}, Board::kDatTwoChanged},
+      kReleased},
+     Board::kDatTwoChanged},
     {"stale staged file",
      [](AppHarness& h) { ASSERT_TRUE(WriteWholeFile(h.MessagePath("TWMSG02.DAT.NEW"), "stale")); },
-     4, "NOT COMPLETED",
+     4,
+     "NOT COMPLETED",
      {"WRITE ERROR: failed while building staged files for CONF2.", kUnchanged, kReleased},
-     Board::kOriginal, {"/CONF1..2", "/WRITE"}, {"TWMSG02.DAT.NEW"}},
+     Board::kOriginal,
+     {"/CONF1..2", "/WRITE"},
+     {"TWMSG02.DAT.NEW"}},
     {"short write of a staged DAT",
      [](AppHarness& h) {
        h.os().AddFault({{OsCall::kWrite, "TWMSG01.DAT.NEW", 1}, FaultEffect::kShort});
      },
-     4, "NOT COMPLETED",
+     4,
+     "NOT COMPLETED",
      {"WRITE ERROR: failed while building staged files for CONF1.", kUnchanged, kReleased},
      Board::kOriginal},
     {"staged file damaged before its verification",
@@ -181,19 +240,29 @@ const Outcome kOutcomes[] = {
        h.os().BeforeCall(OsCall::kOpenSharedRead, "TWMSG01.PTR.NEW",
                          [&h] { FlipByte(h.MessagePath("TWMSG01.PTR.NEW"), PtrRecord::kDeleted); });
      },
-     4, "NOT COMPLETED",
+     4,
+     "NOT COMPLETED",
      {"WRITE ERROR: staged verification failed for CONF1.", kUnchanged, kReleased},
      Board::kOriginal},
     {"caller before the backup",
-     [](AppHarness& h) { BeforeCheckpoint(h, 5, [&h] { Callers(h, 9, {12, 'M'}); }); }, 3,
-     "ABORTED", {kPreCommitAbort, kReleased}, Board::kOriginal},
+     [](AppHarness& h) { BeforeCheckpoint(h, 5, [&h] {
+                           Callers(h, 9, {12, 'M'});
+                         }); },
+     3,
+     "ABORTED",
+     {kPreCommitAbort, kReleased},
+     Board::kOriginal},
     {"file changed before the commit",
      [](AppHarness& h) {
        BeforeCheckpoint(h, 6, [&h] { FlipByte(h.MessagePath("TWMSG02.DAT"), 0); });
      },
-     3, "ABORTED", {kPreCommitAbort, kReleased}, Board::kDatTwoChanged},
+     3,
+     "ABORTED",
+     {kPreCommitAbort, kReleased},
+     Board::kDatTwoChanged},
     {"backup root is a file",
-     [](AppHarness& h) { ASSERT_TRUE(WriteWholeFile(h.HomePath("TWTRIM32-BACKUPS"), "x")); }, 4,
+     [](AppHarness& h) { ASSERT_TRUE(WriteWholeFile(h.HomePath("TWTRIM32-BACKUPS"), "x")); },
+     4,
      "NOT COMPLETED",
      {"WRITE ERROR: could not create the timestamped backup directory.", kUnchanged, kReleased},
      Board::kOriginal},
@@ -203,34 +272,55 @@ const Outcome kOutcomes[] = {
          h.os().AddFault({{OsCall::kCreateNew, std::string(kBackupName) + "/" + name, 0}});
        }
      },
-     4, "NOT COMPLETED", {"WRITE ERROR: verified backup failed for CONF2.", kUnchanged, kReleased},
+     4,
+     "NOT COMPLETED",
+     {"WRITE ERROR: verified backup failed for CONF2.", kUnchanged, kReleased},
      Board::kOriginal},
     {"commit fails: rollback from the highest conference down",
-     [](AppHarness& h) { h.os().AddFault({{OsCall::kReplaceRename, "MESSAGE/TWMSG02.PTR", 1}}); },
-     4, "NOT COMPLETED",
+     [](AppHarness& h) {
+       h.os().AddFault({{OsCall::kReplaceRename, "MESSAGE/TWMSG02.PTR", 1}});
+     },
+     4,
+     "NOT COMPLETED",
      {"Restoring CONF2 from verified backup...", "  rollback verification: PASS",
       "Restoring CONF1 from verified backup...", "  rollback verification: PASS", kRolledBack,
-      kUnchanged, kReleased}, Board::kOriginal},
+      kUnchanged, kReleased},
+     Board::kOriginal},
     {"live file changed after the commit",
      [](AppHarness& h) {
        BeforeCheckpoint(h, 7, [&h] { FlipByte(h.MessagePath("TWMSG01.DAT"), 130); });
      },
-     4, "NOT COMPLETED", {kRolledBack, kUnchanged, kReleased}, Board::kOriginal},
+     4,
+     "NOT COMPLETED",
+     {kRolledBack, kUnchanged, kReleased},
+     Board::kOriginal},
     {"caller appears after the commit",
-     [](AppHarness& h) { BeforeCheckpoint(h, 8, [&h] { Callers(h, 2, {1, 'M'}); }); }, 4,
-     "NOT COMPLETED", {kRolledBack, kUnchanged, kReleased}, Board::kOriginal},
+     [](AppHarness& h) { BeforeCheckpoint(h, 8, [&h] {
+                           Callers(h, 2, {1, 'M'});
+                         }); },
+     4,
+     "NOT COMPLETED",
+     {kRolledBack, kUnchanged, kReleased},
+     Board::kOriginal},
     {"restore fails",
      [](AppHarness& h) {
        h.os().AddFault({{OsCall::kReplaceRename, "MESSAGE/TWMSG02.PTR", 1}});
        h.os().FailPath(OsCall::kCreateNew, "TWMSG01.DAT.ROLLBACK");
      },
-     4, "NOT COMPLETED",
+     4,
+     "NOT COMPLETED",
      {"Restoring CONF1 from verified backup...", "  ROLLBACK FAILED",
       "ROLLBACK RESULT: INCOMPLETE - restore manually from the logged backup directory.", kManual,
-      kReleased}, Board::kRestoreFailed},
+      kReleased},
+     Board::kRestoreFailed},
     {"lock release fails after success",
-     [](AppHarness& h) { h.os().FailPath(OsCall::kDeleteFile, "VIZIZE.BSY"); }, 4,
-     "NOT COMPLETED", kCleanupError, Board::kPacked, {"/CONF1..2", "/WRITE"}, {"VIZIZE.BSY"}},
+     [](AppHarness& h) { h.os().FailPath(OsCall::kDeleteFile, "VIZIZE.BSY"); },
+     4,
+     "NOT COMPLETED",
+     kCleanupError,
+     Board::kPacked,
+     {"/CONF1..2", "/WRITE"},
+     {"VIZIZE.BSY"}},
 };
 
 class WriteOutcome : public ::testing::TestWithParam<Outcome> {};
@@ -247,7 +337,8 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
 
   EXPECT_EQ(run.exitCode, o.exitCode);
   EXPECT_TRUE(run.allCrLf);
-  const size_t footer = IndexOf(run.lines, "-------------------- RUN COMPLETE --------------------------");
+  const size_t footer =
+      IndexOf(run.lines, "-------------------- RUN COMPLETE --------------------------");
   ASSERT_LT(footer, run.lines.size());
   const Lines body(run.lines.begin(), run.lines.begin() + static_cast<long>(footer) - 1);
   EXPECT_TRUE(EndsWith(body, o.last));

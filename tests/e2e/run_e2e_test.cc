@@ -91,8 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Golden{"dryrun_verbose", {"/ALL", "/DRYRUN", "/V"}, 2},
                       Golden{"write_success", {"/CONF1..3", "/WRITE", "/TESTCOPY"}, 0},
                       Golden{"write_blocked", {"/ALL", "/WRITE"}, 2},
-                      Golden{"usage_error", {"/ALL"}, 2},
-                      Golden{"help", {"/HELP"}, 0}),
+                      Golden{"usage_error", {"/ALL"}, 2}, Golden{"help", {"/HELP"}, 0}),
     [](const ::testing::TestParamInfo<Golden>& info) { return std::string(info.param.name); });
 
 // The successful write keeps the originals in its backup and leaves no staged

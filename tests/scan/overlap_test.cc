@@ -73,10 +73,10 @@ TEST(OverlapTest, CountsMatchANaiveCountOverRandomRanges) {
         if (refs[k]++ > 0) ++shared;
       }
       if (shared > 0) {
-        expected.push_back("    DAT-OVERLAP: slot " + std::to_string(n) + " range Where=" +
-                           std::to_string(where) + " Records=" + std::to_string(length) +
-                           " overlaps " + std::to_string(shared) +
-                           " already-referenced DAT record(s).");
+        expected.push_back("    DAT-OVERLAP: slot " + std::to_string(n) +
+                           " range Where=" + std::to_string(where) +
+                           " Records=" + std::to_string(length) + " overlaps " +
+                           std::to_string(shared) + " already-referenced DAT record(s).");
       }
       b.Add(At(board::Root(n, length), where));
     }
