@@ -6,7 +6,7 @@
 // a report is relative and the same on every machine. Masked: the run's
 // times and backup stamp, the program's own path in the echoed command
 // line, the version (so a release changes no golden file) and, on Windows,
-// the path separator. TWTRIM_UPDATE_GOLDEN=1 rewrites the files instead.
+// the separators of those paths. TWTRIM_UPDATE_GOLDEN=1 rewrites the files instead.
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -32,7 +32,12 @@ void ReplaceAll(std::string* text, const std::string& from, const std::string& t
 std::string Masked(std::string report) {
   ReplaceAll(&report, TwtrimBinary(), "<program>");
 #ifdef _WIN32
-  ReplaceAll(&report, "\\", "/");
+  // Only the separators of the paths the run printed, all below "board".
+  const std::regex separator(R"((board(/[^\\/\s]+)*)\\)");
+  for (std::string last; last != report;) {
+    last = report;
+    report = std::regex_replace(report, separator, "$1/");
+  }
 #endif
   ReplaceAll(&report, kVersionText, "<version>");
   report = std::regex_replace(report, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"), "<time>");
