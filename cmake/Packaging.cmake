@@ -99,7 +99,7 @@ if(TWTRIM_BUILD_TESTS AND UNIX AND NOT CMAKE_CROSSCOMPILING)
   add_test(NAME package_deb COMMAND bash ${TWTRIM_PACKAGE_TESTS}/deb_test.sh
                             ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
   add_test(NAME manpage_lint COMMAND bash ${TWTRIM_PACKAGE_TESTS}/manpage_lint_test.sh
-                                     ${PROJECT_SOURCE_DIR}/man/twtrim32.1)
+                                     ${PROJECT_SOURCE_DIR}/man/twtrim32.1 $<TARGET_FILE:twtrim32>)
   if(TARGET mkboard)
     add_test(NAME sample_report
              COMMAND bash ${TWTRIM_PACKAGE_TESTS}/sample_report_test.sh $<TARGET_FILE:twtrim32>

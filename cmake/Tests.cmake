@@ -55,6 +55,8 @@ if(TWTRIM_E2E_TESTS)
   target_link_libraries(twtrim_e2e_tests PRIVATE twtrim_test_support GTest::gtest_main)
   twtrim_warnings(twtrim_e2e_tests)
   add_dependencies(twtrim_e2e_tests twtrim32)
+  target_compile_definitions(twtrim_e2e_tests PRIVATE
+    TWTRIM_GOLDEN_DIR="${CMAKE_SOURCE_DIR}/tests/golden")
   twtrim_add_sharded_test(e2e twtrim_e2e_tests "TWTRIM32_BIN=$<TARGET_FILE:twtrim32>")
 endif()
 

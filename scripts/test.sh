@@ -6,8 +6,9 @@
 #   3. the Windows 64-bit build, its test programs run under Wine;
 #   4. a short bounded run of every libFuzzer target on its seed corpus.
 # Test programs run as GoogleTest shards side by side, fuzzers TWTRIM_JOBS at a time.
-# Installs what a fresh Debian machine lacks. Ends with "N passed, N failed"; exits non-zero
-# when anything failed.
+# Installs what a fresh Debian machine lacks. Ends with "N passed, N failed, N skipped" (steps
+# passed and failed, GoogleTest cases that skipped themselves: named apart, never counted as
+# passes); exits non-zero when anything failed.
 #
 # Environment: TWTRIM_JOBS (parallel jobs, default 2), TWTRIM_FUZZ_SECONDS (time per fuzz
 # target, default 10; raise it for a long fuzzing session).
@@ -32,6 +33,19 @@ fi
 passed=0
 failed=0
 failures=()
+skipped=0
+skips=()
+
+# count_skips LABEL LOG...: the GoogleTest cases the logs show as skipped.
+count_skips() {
+  local label="$1" name
+  shift
+  while read -r name; do
+    skipped=$((skipped + 1))
+    skips+=("${label}: ${name}")
+  done < <(cat "$@" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^\[  SKIPPED \] \([^ ]*\.[^ ]*\) ([0-9]* ms)$/\1/p')
+}
 
 # step NAME COMMAND...: runs one counted step and records its outcome.
 step() {
@@ -53,10 +67,14 @@ step() {
 finish() {
   echo
   local f
+  for f in "${skips[@]+"${skips[@]}"}"; do
+    echo "SKIPPED: ${f}"
+  done
   for f in "${failures[@]+"${failures[@]}"}"; do
     echo "FAILED: ${f}"
   done
-  echo "${passed} passed, ${failed} failed"
+  # Steps passed and failed; test cases skipped.
+  echo "${passed} passed, ${failed} failed, ${skipped} skipped"
   [ "${failed}" -eq 0 ]
   exit $?
 }
@@ -105,6 +123,7 @@ native() {
     program="$(test_program "${name}")"
     if [ "${built}" -eq 1 ] || fresh build-asan "${program}"; then
       step "native ${name} tests" run_ctest build-asan "${name}"
+      count_skips "native ${name}" build-asan/Testing/Temporary/LastTest.log
       ran=1
     else
       echo "(native ${name} tests not run: ${program} does not build)"
@@ -185,6 +204,7 @@ windows() {
   export TWTRIM32_BIN="Z:${ROOT//\//\\}\\build-win64\\TWTRIM32.EXE"
   for program in "${runnable[@]}"; do
     step "wine ${program}" run_under_wine "${program}.exe"
+    count_skips "wine ${program}" "build-win64/${program}.exe".shard*.log
   done
   unset TWTRIM32_BIN
 }
