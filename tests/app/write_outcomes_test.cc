@@ -125,7 +125,7 @@ const Outcome kOutcomes[] = {
      {"/CONF1..3", "/DRYRUN"}},
     {"validation error",
      [](AppHarness& h) {
-       board::MessageSpec wrong = board::Reply(2, 1);
+       board::MessageShape wrong = board::Reply(2, 1);
        wrong.wrongFromCrc = true;
        ASSERT_TRUE(h.AddConference(2, MakeConference({board::Root(1), wrong})));
      },
@@ -136,7 +136,7 @@ const Outcome kOutcomes[] = {
     {"blocked",
      [](AppHarness& h) {
        ASSERT_TRUE(
-           h.AddConference(2, MakeConference({board::Root(1, 1), SpecAt(board::Reply(2, 1, 1), 0),
+           h.AddConference(2, MakeConference({board::Root(1, 1), ShapeAt(board::Reply(2, 1, 1), 0),
                                               board::Deleted(board::Reply(3, 1, 1))})));
      },
      2,

@@ -18,7 +18,7 @@
 namespace twtrim::test {
 namespace {
 
-board::MessageSpec At(board::MessageSpec spec, uint16_t where) {
+board::MessageShape At(board::MessageShape spec, uint16_t where) {
   spec.where = where;
   return spec;
 }

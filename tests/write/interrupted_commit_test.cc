@@ -29,6 +29,8 @@ using board::Bodyless;
 using board::Deleted;
 using board::Root;
 
+bool HasLine(const Lines& lines, std::string_view text) { return IndexOf(lines, text) < lines.size(); }
+
 constexpr char kRefused[] = "WRITE REFUSED: validation errors must be resolved first.";
 constexpr char kOneError[] = "  RESULT: ERROR - 1 validation error(s); no write allowed.";
 constexpr char kRestored[] = "ROLLBACK RESULT: originals restored and verified.";
@@ -87,18 +89,18 @@ TEST(InterruptedCommitTest, CrashDuringTheCommitIsReportedAndBlocksTheNextWrite)
     AppHarness h;
     ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
     const SweepRun crash = RunInProcess(h.real(), h.home(), {"/CONF1", "/WRITE"}, c.arm);
-    ASSERT_TRUE(crash.crashed) << crash.output;
+    ASSERT_TRUE(crash.crashed) << ::testing::PrintToString(crash.lines);
     DeleteWorkFiles(h);
     const ConferenceBytes left = ReadConference(h, 1);
     const AppRun dry = h.Run({"/CONF1", "/DRYRUN"});
-    EXPECT_EQ(dry.exitCode, 2) << dry.output;
+    EXPECT_EQ(dry.exitCode, 2) << ::testing::PrintToString(dry.lines);
     EXPECT_TRUE(HasLine(dry.lines, std::string("  ERROR: interrupted commit: live files are ") +
                                        c.state + "; backup: " + h.ShownBackupDir()))
-        << dry.output;
-    EXPECT_TRUE(HasLine(dry.lines, kOneError)) << dry.output;
+        << ::testing::PrintToString(dry.lines);
+    EXPECT_TRUE(HasLine(dry.lines, kOneError)) << ::testing::PrintToString(dry.lines);
     const AppRun write = h.Run({"/CONF1", "/WRITE"});
-    EXPECT_EQ(write.exitCode, 2) << write.output;
-    EXPECT_TRUE(HasLine(write.lines, kRefused)) << write.output;
+    EXPECT_EQ(write.exitCode, 2) << ::testing::PrintToString(write.lines);
+    EXPECT_TRUE(HasLine(write.lines, kRefused)) << ::testing::PrintToString(write.lines);
     EXPECT_EQ(ReadConference(h, 1), left);
   }
 }
@@ -113,7 +115,7 @@ TEST(InterruptedCommitTest, UnreadableRecordCountsWithUnknownState) {
   EXPECT_TRUE(HasLine(dry.lines,
                       "  ERROR: interrupted commit: live files are UNKNOWN; backup: "
                       "unknown"))
-      << dry.output;
+      << ::testing::PrintToString(dry.lines);
 }
 
 // After a finished write and after a proven rollback no record is left;
@@ -124,11 +126,11 @@ TEST(InterruptedCommitTest, RecordOutlivesOnlyAnUnfinishedConference) {
   const ConferenceBytes original = ReadConference(h, 1);
   h.os().FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
   const AppRun failed = h.Run({"/CONF1", "/WRITE"});
-  EXPECT_TRUE(HasLine(failed.lines, kRestored)) << failed.output;
+  EXPECT_TRUE(HasLine(failed.lines, kRestored)) << ::testing::PrintToString(failed.lines);
   EXPECT_FALSE(h.Exists(h.MessagePath("TWMSG01.JNL")));
   h.os().ClearFaults();
   const AppRun packed = h.Run({"/CONF1", "/WRITE"});
-  EXPECT_EQ(packed.exitCode, 0) << packed.output;
+  EXPECT_EQ(packed.exitCode, 0) << ::testing::PrintToString(packed.lines);
   EXPECT_FALSE(h.Exists(h.MessagePath("TWMSG01.JNL")));
   EXPECT_NE(ReadConference(h, 1), original);
 }
@@ -146,8 +148,8 @@ TEST(InterruptedCommitTest, RollbackNeverOverwritesNewerData) {
     ASSERT_TRUE(h.SetCallers({{1, {7, 'M'}}}));
   });
   const AppRun run = h.Run({"/CONF1", "/WRITE"});
-  EXPECT_EQ(run.exitCode, 4) << run.output;
-  EXPECT_TRUE(HasLine(run.lines, "  ROLLBACK FAILED")) << run.output;
+  EXPECT_EQ(run.exitCode, 4) << ::testing::PrintToString(run.lines);
+  EXPECT_TRUE(HasLine(run.lines, "  ROLLBACK FAILED")) << ::testing::PrintToString(run.lines);
   EXPECT_TRUE(HasLine(run.lines, kIncomplete));
   EXPECT_EQ(h.ReadFile(ptr), posted);
   EXPECT_TRUE(h.Exists(h.MessagePath("TWMSG01.JNL")));
@@ -166,8 +168,8 @@ TEST(InterruptedCommitTest, BackupOfAFileChangedAndChangedBackFails) {
   h.os().AddHook({OsCall::kReplaceRename, "TWMSG01.DAT.PARTIAL", 1}, revert);
   h.os().AddHook({OsCall::kDeleteFile, "TWMSG01.DAT.PARTIAL", 1}, revert);
   const AppRun run = h.Run({"/CONF1", "/WRITE"});
-  EXPECT_EQ(run.exitCode, 4) << run.output;
-  EXPECT_TRUE(HasLine(run.lines, "WRITE ERROR: verified backup failed for CONF1.")) << run.output;
+  EXPECT_EQ(run.exitCode, 4) << ::testing::PrintToString(run.lines);
+  EXPECT_TRUE(HasLine(run.lines, "WRITE ERROR: verified backup failed for CONF1.")) << ::testing::PrintToString(run.lines);
   EXPECT_EQ(ReadConference(h, 1), original);
 }
 
@@ -180,7 +182,7 @@ TEST(InterruptedCommitTest, BackupDirectoryTakenByAnotherRunIsNotShared) {
   h.os().AddHook({OsCall::kCreateDirectory, kBackupName, 1},
                  [&] { ASSERT_TRUE(h.real().CreateDirectory(theirs)); });
   const AppRun run = h.Run({"/CONF1", "/WRITE"});
-  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.exitCode, 0) << ::testing::PrintToString(run.lines);
   EXPECT_TRUE(HasLine(run.lines, Labelled("Backup directory:", h.ShownBackupDir() + "-01")));
   std::vector<DirEntry> entries;
   ASSERT_TRUE(h.real().ListDirectory(theirs + "/*", &entries));
@@ -236,11 +238,11 @@ TEST(InterruptedCommitTest, NamesTheRollbackNeedsMustFitBeforeTheWrite) {
   ASSERT_TRUE(board::MakeDirectories(deep));
   ASSERT_TRUE(board::WriteConference(deep, 1, SameLengthPack()));
   const AppRun run = h.Run({"/CONF1", "/WRITE", "/MSGDIR=" + deep});
-  EXPECT_EQ(run.exitCode, 4) << run.output;
+  EXPECT_EQ(run.exitCode, 4) << ::testing::PrintToString(run.lines);
   EXPECT_TRUE(HasLine(run.lines,
                       "WRITE ERROR: a file name needed to commit or roll back CONF1 "
                       "would be too long."))
-      << run.output;
+      << ::testing::PrintToString(run.lines);
   EXPECT_FALSE(h.Exists(h.HomePath("TWTRIM32-BACKUPS")));
 }
 
@@ -261,7 +263,7 @@ TEST(InterruptedCommitTest, RollbackKeepsModesAndNeverFollowsAPlantedLink) {
   ASSERT_EQ(::symlink(target.c_str(), (dat + ".ROLLBACK").c_str()), 0);
   h.os().FailPath(OsCall::kReplaceRename, "TWMSG01.PTR.NEW");
   const AppRun run = h.Run({"/CONF1", "/WRITE"});
-  EXPECT_TRUE(HasLine(run.lines, kRestored)) << run.output;
+  EXPECT_TRUE(HasLine(run.lines, kRestored)) << ::testing::PrintToString(run.lines);
   EXPECT_FALSE(h.Exists(target));
   EXPECT_EQ(ModeOf(dat), 0640u);
   EXPECT_EQ(ModeOf(h.HomePath("TWTRIM32-BACKUPS/") + kBackupName + "/TWMSG01.DAT"), 0640u);
