@@ -15,6 +15,11 @@
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#undef CreateDirectory
+#undef DeleteFile
+#endif
 #ifndef _WIN32
 #include <grp.h>
 #include <limits.h>
@@ -35,6 +40,14 @@ namespace {
 constexpr char kSep = '\\';
 #else
 constexpr char kSep = '/';
+#endif
+
+#ifdef _WIN32
+std::wstring Wide(const std::string& text) {
+  std::wstring wide;
+  for (char c : text) wide += static_cast<wchar_t>(c == '/' ? '\\' : c);
+  return wide;
+}
 #endif
 
 std::string Upper(std::string text) {
@@ -272,6 +285,23 @@ TEST_F(OsTest, ClockAndProcessListAreThisProcesses) {
 }
 
 #ifdef _WIN32
+// A Windows without long paths refuses a long name without looking for it:
+// the caller must be able to say so instead of calling it missing.
+TEST_F(OsTest, PathRefusedForItsLengthIsToldApart) {
+  std::string deep = dir_.path();
+  while (deep.size() < 300) {
+    deep += "\\" + std::string(60, 'D');
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + Wide(deep)).c_str(), nullptr)) << deep;
+  }
+  EXPECT_FALSE(os_->PathTooLong(dir_.path()));
+  EXPECT_FALSE(os_->PathTooLong(P("MISSING")));
+  if (os_->GetPathKind(deep) == PathKind::kDirectory) GTEST_SKIP() << "long paths are enabled";
+  EXPECT_TRUE(os_->PathTooLong(deep));
+  for (; deep.size() > dir_.path().size(); deep.erase(deep.find_last_of('\\'))) {
+    RemoveDirectoryW((L"\\\\?\\" + Wide(deep)).c_str());
+  }
+}
+
 TEST_F(OsTest, CommandLineComesFromTheProcess) {
   const std::vector<std::string> arguments = os_->CommandLineArguments();
   ASSERT_TRUE(!arguments.empty() && arguments.size() <= 64u);
