@@ -110,7 +110,7 @@ class Os {
   virtual bool CreateDirectory(const std::string& path) = 0;
   // Entries of one directory matching `pattern` (a path whose last component
   // may hold '*' wildcards, matched without regard to ASCII case), in the
-  // order the system returns them (POSIX: ascending byte order). False when
+  // order of ListedBefore (platform/listing_order.h). False when
   // the search cannot be made; an empty result is not a failure.
   virtual bool ListDirectory(const std::string& pattern,
                              std::vector<DirEntry>* entries) = 0;

@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/listing_order.h"
+
 namespace twtrim {
 namespace {
 
@@ -186,21 +188,6 @@ bool IsDirectoryEntry(int directoryFd, const struct dirent* entry) {
 }
 
 char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// The order NTFS lists a directory in, so a report shows the same order on
-// both platforms: ASCII letters folded to upper case, then byte by byte
-// (unsigned); names that differ only in case, which NTFS cannot hold, by
-// their raw bytes.
-bool ListedBefore(const DirEntry& a, const DirEntry& b) {
-  const size_t common = std::min(a.name.size(), b.name.size());
-  for (size_t i = 0; i < common; ++i) {
-    const auto x = static_cast<unsigned char>(FoldCase(a.name[i]));
-    const auto y = static_cast<unsigned char>(FoldCase(b.name[i]));
-    if (x != y) return x < y;
-  }
-  if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-  return a.name < b.name;
-}
 
 // Reads up to `capacity` bytes of a small file such as /proc/<pid>/comm.
 size_t ReadSmallFile(const std::string& path, char* buffer, size_t capacity) {
@@ -472,7 +459,8 @@ bool PosixOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* e
   }
   ::closedir(listing);
   // Not the file system's hash order: reports must be deterministic.
-  std::sort(entries->begin(), entries->end(), ListedBefore);
+  std::sort(entries->begin(), entries->end(),
+            [](const DirEntry& a, const DirEntry& b) { return ListedBefore(a.name, b.name); });
   return true;
 }
 

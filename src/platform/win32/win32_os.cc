@@ -7,11 +7,13 @@
 #undef DeleteFile
 #undef CreateDirectory
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
 
 #include "platform/command_line.h"
+#include "platform/listing_order.h"
 #include "platform/win32/win32_os.h"
 
 namespace twtrim {
@@ -253,6 +255,9 @@ bool Win32Os::ListDirectory(const std::string& pattern, std::vector<DirEntry>* e
   } while (FindNextFileA(search, &found));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(search);
+  // NTFS lists in this order already; FAT, network and other volumes do not.
+  std::sort(entries->begin(), entries->end(),
+            [](const DirEntry& a, const DirEntry& b) { return ListedBefore(a.name, b.name); });
   return complete;
 }
 
