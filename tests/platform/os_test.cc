@@ -436,6 +436,7 @@ TEST_F(OsTest, ControlSignalReleasesTheLockAndTheProcessStillDies) {
       if (!lock) _exit(10);
       g_os = os_.get();
       g_lockPath = &lockPath;
+      ::signal(signal, SIG_DFL);  // a background job starts with SIGINT ignored
       os_->InstallControlHandler(ReleaseLock);
       raise(signal);
       _exit(11);  // must not be reached
