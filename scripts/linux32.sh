@@ -50,9 +50,10 @@ cmake --preset linux32 &&
     -- -k 0 || verdict FAIL
 
 # The end-to-end tests start the program as a child process; the kernel may not run i386
-# programs itself, so the child goes through qemu-i386 as well.
+# programs itself, so the child goes through qemu-i386 as well, keeping the name it was started
+# by as its argv[0] (the report shows the command line).
 wrapper="${ROOT}/${BUILD}/twtrim32-qemu"
-printf '#!/bin/sh\nexec qemu-i386 "%s" "$@"\n' "${ROOT}/${BUILD}/twtrim32" >"${wrapper}" &&
+printf '#!/bin/sh\nexec qemu-i386 -0 "$0" "%s" "$@"\n' "${ROOT}/${BUILD}/twtrim32" >"${wrapper}" &&
   chmod +x "${wrapper}" || verdict FAIL
 
 status=PASS
