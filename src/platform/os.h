@@ -98,6 +98,11 @@ class Os {
   // resolved, so two spellings of one place compare equal. The part of the
   // path that does not exist yet is appended as written, normalised.
   virtual bool FullPath(const std::string& path, std::string* full) = 0;
+  // True when the system refuses `path` because of its length alone (a
+  // Windows without long paths enabled): the caller says it is too long for
+  // this system rather than missing. POSIX systems take every path the
+  // program allows.
+  virtual bool PathTooLong(const std::string& /*path*/) { return false; }
   // Replaces `to` by `from` in one rename that is on disk when it returns.
   virtual bool ReplaceRename(const std::string& from, const std::string& to) = 0;
   // Fails when the name exists already; the new name is on disk when it
@@ -105,7 +110,7 @@ class Os {
   virtual bool CreateDirectory(const std::string& path) = 0;
   // Entries of one directory matching `pattern` (a path whose last component
   // may hold '*' wildcards, matched without regard to ASCII case), in the
-  // order the system returns them (POSIX: ascending byte order). False when
+  // order of ListedBefore (platform/listing_order.h). False when
   // the search cannot be made; an empty result is not a failure.
   virtual bool ListDirectory(const std::string& pattern,
                              std::vector<DirEntry>* entries) = 0;

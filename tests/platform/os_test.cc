@@ -8,15 +8,26 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#undef CreateDirectory
+#undef DeleteFile
+#endif
 #ifndef _WIN32
+#include <grp.h>
+#include <limits.h>
+#include <pwd.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +40,14 @@ namespace {
 constexpr char kSep = '\\';
 #else
 constexpr char kSep = '/';
+#endif
+
+#ifdef _WIN32
+std::wstring Wide(const std::string& text) {
+  std::wstring wide;
+  for (char c : text) wide += static_cast<wchar_t>(c == '/' ? '\\' : c);
+  return wide;
+}
 #endif
 
 std::string Upper(std::string text) {
@@ -79,17 +98,26 @@ TEST_F(OsTest, SharedReadLetsOthersReadAndDelete) {
   EXPECT_EQ(os_->GetPathKind(P("CONF.DAT")), PathKind::kMissing);
 }
 
-TEST_F(OsTest, CreateNewNeverTouchesAnExistingFileAndCreateNewTruncates) {
+// A staged, rollback or lock name that exists in any form is never written
+// through: not an old file, a directory, nor a symbolic link, dangling or not.
+TEST_F(OsTest, CreateNewRefusesEveryExistingNameAndFollowsNoLink) {
   ASSERT_TRUE(dir_.Write("VIZIZE.BSY", "tosser"));
-  EXPECT_EQ(os_->CreateNew(P("VIZIZE.BSY")), nullptr);
+  ASSERT_TRUE(dir_.MakeDirectory("DIR"));
+#ifndef _WIN32
+  ASSERT_EQ(symlink(P("ELSEWHERE").c_str(), P("DANGLING.NEW").c_str()), 0);
+  ASSERT_EQ(symlink(P("VIZIZE.BSY").c_str(), P("LINKED.NEW").c_str()), 0);
+#endif
+  std::vector<std::string> taken = {"VIZIZE.BSY", "DIR"};
+#ifndef _WIN32
+  taken.insert(taken.end(), {"DANGLING.NEW", "LINKED.NEW"});
+#endif
+  for (const std::string& name : taken) {
+    EXPECT_EQ(os_->CreateNew(P(name)), nullptr) << name;
+  }
   EXPECT_EQ(dir_.Read("VIZIZE.BSY"), "tosser");
+  EXPECT_FALSE(dir_.Exists("ELSEWHERE"));
   ASSERT_TRUE(WriteVia(os_->CreateNew(P("LOCK")), "mine\r\n"));
   EXPECT_EQ(dir_.Read("LOCK"), "mine\r\n");
-  EXPECT_EQ(os_->CreateNew(P("LOCK")), nullptr);  // a second run is kept out
-
-  ASSERT_TRUE(dir_.Write("STAGED", "a much longer old content"));
-  ASSERT_TRUE(WriteVia(os_->CreateNew(P("STAGED")), "new"));
-  EXPECT_EQ(dir_.Read("STAGED"), "new");
 }
 
 // Two runs sharing one report file must never overwrite each other's lines:
@@ -132,24 +160,30 @@ TEST_F(OsTest, WrittenFilesAreUnsharedAndTheLogIsReadable) {
 }
 #endif
 
-// A position or size past 4 GiB must not be cut to 32 bits.
-TEST_F(OsTest, SeekAndSizePastFourGiB) {
-  const uint64_t offset = (uint64_t{5} << 30) + 3;
-  {
-    std::unique_ptr<OsFile> file = os_->CreateNew(P("HUGE"));
-    ASSERT_NE(file, nullptr);
-    if (!file->Seek(offset) || !WriteExact(*file, "tail", 4) || !file->Close()) {
-      GTEST_SKIP() << "the file system does not take a sparse file of 5 GiB";
+// Sizes and positions at and past 2 GiB and 4 GiB must not be cut to 31 or
+// 32 bits (sparse files: nothing of the gap is read or written).
+TEST_F(OsTest, SeekAndSizeAtAndPastTwoAndFourGiB) {
+  for (const uint64_t offset : {(uint64_t{1} << 31) - 2, uint64_t{1} << 31, (uint64_t{1} << 32) - 2,
+                                uint64_t{1} << 32, (uint64_t{5} << 30) + 3}) {
+    SCOPED_TRACE(offset);
+    {
+      std::unique_ptr<OsFile> file = os_->CreateNew(P("HUGE"));
+      ASSERT_NE(file, nullptr);
+      if (!file->Seek(offset) || !WriteExact(*file, "tail", 4) || !file->Close()) {
+        GTEST_SKIP() << "the file system does not take a sparse file of 5 GiB";
+      }
     }
+    std::unique_ptr<OsFile> file = os_->OpenSharedRead(P("HUGE"));
+    uint64_t size = 0;
+    char tail[4];
+    ASSERT_TRUE(file && file->Size(&size) && file->Seek(offset) && ReadExact(*file, tail, 4));
+    EXPECT_EQ(size, offset + 4);
+    EXPECT_EQ(std::string(tail, 4), "tail");
+    uint32_t got = 1;
+    EXPECT_TRUE(file->Read(tail, 4, &got) && got == 0);  // the end is where the size says
+    file.reset();
+    ASSERT_TRUE(os_->DeleteFile(P("HUGE")));
   }
-  std::unique_ptr<OsFile> file = os_->OpenSharedRead(P("HUGE"));
-  uint64_t size = 0;
-  char tail[4];
-  ASSERT_TRUE(file && file->Size(&size) && file->Seek(offset) && ReadExact(*file, tail, 4));
-  EXPECT_EQ(size, offset + 4);
-  EXPECT_EQ(std::string(tail, 4), "tail");
-  file.reset();
-  EXPECT_TRUE(os_->DeleteFile(P("HUGE")));
 }
 
 // The write and rollback code rely on these refusals to change nothing.
@@ -157,11 +191,78 @@ TEST_F(OsTest, RefusedNameOperationsChangeNothing) {
   ASSERT_TRUE(dir_.Write("FILE", "live"));
   ASSERT_TRUE(os_->CreateDirectory(P("DIR")));
   EXPECT_FALSE(os_->CreateDirectory(P("DIR")));  // names a taken backup
+  EXPECT_FALSE(os_->CreateDirectory(P("FILE")));
   EXPECT_FALSE(os_->CreateDirectory(P("NO") + kSep + "PARENT"));
   EXPECT_FALSE(os_->DeleteFile(P("DIR")));  // never removes a directory
   EXPECT_EQ(os_->GetPathKind(P("DIR")), PathKind::kDirectory);
   EXPECT_FALSE(os_->ReplaceRename(P("FILE.NEW"), P("FILE")));  // a missing source
   EXPECT_EQ(dir_.Read("FILE"), "live");
+}
+
+// A run holds the lock open while it checks the name: a file deleted and made
+// anew under that name must not pass for the one it holds.
+TEST_F(OsTest, IdentityTellsAFileFromItsReplacement) {
+  ASSERT_TRUE(dir_.Write("OTHER", "x"));
+  std::unique_ptr<OsFile> held = os_->CreateNew(P("LOCK"));
+  FileIdentity mine, byName, other, replaced;
+  ASSERT_TRUE(held && held->Identity(&mine) && os_->PathIdentity(P("LOCK"), &byName));
+  EXPECT_EQ(mine, byName);
+  ASSERT_TRUE(os_->PathIdentity(P("OTHER"), &other));
+  EXPECT_NE(mine, other);
+#ifdef _WIN32
+  // Nobody deletes a name held unshared; moved aside, the old file keeps its
+  // index, so the new file cannot be given it again.
+  ASSERT_TRUE(held->Close() && os_->ReplaceRename(P("LOCK"), P("LOCK.OLD")));
+#else
+  ASSERT_TRUE(os_->DeleteFile(P("LOCK")));
+#endif
+  ASSERT_TRUE(dir_.Write("LOCK", "someone else's"));
+  ASSERT_TRUE(os_->PathIdentity(P("LOCK"), &replaced));
+  EXPECT_NE(mine, replaced);
+  EXPECT_FALSE(os_->PathIdentity(P("MISSING"), &replaced));
+}
+
+// Where the program decides what to do with a name, a FIFO or device must
+// be told from a file, and never be opened (opening a FIFO would block).
+TEST_F(OsTest, PathKindsAndOnlyPlainFilesOpen) {
+  ASSERT_TRUE(dir_.Write("FILE", "x"));
+  ASSERT_TRUE(dir_.MakeDirectory("DIR"));
+  std::vector<std::pair<std::string, PathKind>> cases = {
+      {"FILE", PathKind::kFile}, {"DIR", PathKind::kDirectory}, {"MISSING", PathKind::kMissing}};
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo(P("FIFO").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(P("DIR").c_str(), P("DIRLINK").c_str()), 0);
+  cases.insert(cases.end(), {{"FIFO", PathKind::kOther}, {"DIRLINK", PathKind::kDirectory}});
+  EXPECT_EQ(os_->OpenSharedRead(P("FIFO")), nullptr);
+#endif
+  for (const auto& [name, kind] : cases) {
+    EXPECT_EQ(os_->GetPathKind(P(name)), kind) << name;
+  }
+}
+
+// The backup's free-space check needs a figure for an existing directory and
+// must not invent one for a missing directory.
+TEST_F(OsTest, FreeSpaceOfTheTempVolume) {
+  uint64_t bytes = 0;
+  EXPECT_TRUE(os_->FreeSpace(dir_.path(), &bytes));
+  EXPECT_GT(bytes, 0u);
+  EXPECT_FALSE(os_->FreeSpace(P("MISSING"), &bytes));
+}
+
+// The same order on both platforms: ASCII letters folded to upper case, then
+// byte by byte, so letters come before '_' and case never splits names apart.
+TEST_F(OsTest, ListingOrderFoldsCase) {
+  std::vector<std::string> expected = {"a",      "AB", "A_B", "B", "vuverudodiv-bak-lower",
+                                       "VUVERUDODIV-BAK-OLD", "_x"};
+#ifndef _WIN32
+  expected.insert(expected.begin() + 3, "a_B");  // equal after folding: raw bytes decide
+#endif
+  for (const std::string& name : expected) ASSERT_TRUE(dir_.Write(name, ""));
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(os_->ListDirectory(P("*"), &entries));
+  std::vector<std::string> names;
+  for (const DirEntry& entry : entries) names.push_back(entry.name);
+  EXPECT_EQ(names, expected);
 }
 
 TEST_F(OsTest, ClockAndProcessListAreThisProcesses) {
@@ -184,6 +285,23 @@ TEST_F(OsTest, ClockAndProcessListAreThisProcesses) {
 }
 
 #ifdef _WIN32
+// A Windows without long paths refuses a long name without looking for it:
+// the caller must be able to say so instead of calling it missing.
+TEST_F(OsTest, PathRefusedForItsLengthIsToldApart) {
+  std::string deep = dir_.path();
+  while (deep.size() < 300) {
+    deep += "\\" + std::string(60, 'D');
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + Wide(deep)).c_str(), nullptr)) << deep;
+  }
+  EXPECT_FALSE(os_->PathTooLong(dir_.path()));
+  EXPECT_FALSE(os_->PathTooLong(P("MISSING")));
+  if (os_->GetPathKind(deep) == PathKind::kDirectory) GTEST_SKIP() << "long paths are enabled";
+  EXPECT_TRUE(os_->PathTooLong(deep));
+  for (; deep.size() > dir_.path().size(); deep.erase(deep.find_last_of('\\'))) {
+    RemoveDirectoryW((L"\\\\?\\" + Wide(deep)).c_str());
+  }
+}
+
 TEST_F(OsTest, CommandLineComesFromTheProcess) {
   const std::vector<std::string> arguments = os_->CommandLineArguments();
   ASSERT_FALSE(arguments.empty());
@@ -217,6 +335,55 @@ TEST_F(OsTest, BackslashesWorkAsSeparators) {
   EXPECT_FALSE(dir_.Exists("SUB/A.PTR"));
 }
 
+// Two spellings of one place must compare equal: every link on the way is
+// followed (and ".." after a link leaves its target), a missing tail is
+// kept, normalised.
+TEST_F(OsTest, FullPathResolvesLinksDotsAndAMissingTail) {
+  char base[PATH_MAX];
+  ASSERT_NE(realpath(dir_.path().c_str(), base), nullptr);
+  const std::string d = base;
+  ASSERT_TRUE(dir_.MakeDirectory("SUB/DEEP"));
+  ASSERT_EQ(symlink((d + "/SUB/DEEP").c_str(), P("LINK").c_str()), 0);
+  char here[PATH_MAX], cwd[PATH_MAX];
+  ASSERT_TRUE(getcwd(here, sizeof here) != nullptr && realpath(here, cwd) != nullptr);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {d + "/SUB/./DEEP/..", d + "/SUB"},
+      {d + "//SUB/", d + "/SUB"},
+      {d + "/LINK", d + "/SUB/DEEP"},
+      {d + "/LINK/..", d + "/SUB"},
+      {d + "/LINK/NEW/./X", d + "/SUB/DEEP/NEW/X"},
+      {d + "/MISSING/../LINK", d + "/SUB/DEEP"},
+      {d + "/NEW/../..", std::string(base).substr(0, d.find_last_of('/'))},
+      {".", cwd},
+      {"NEW/X/..", std::string(cwd) + "/NEW"},
+  };
+  for (const auto& [path, resolved] : cases) {
+    std::string full;
+    EXPECT_TRUE(os_->FullPath(path, &full) && full == resolved) << path << " -> " << full;
+  }
+}
+
+// Run as root, a pack must leave the board's files to their owner with their
+// mode; CI runs the tests as root, so the owner is proven there.
+TEST_F(OsTest, CopyTakesTheOriginalsOwnerAndMode) {
+  ASSERT_TRUE(dir_.Write("LIVE", "x"));
+  ASSERT_EQ(chmod(P("LIVE").c_str(), 0640), 0);
+  const struct passwd* nobody = getpwnam("nobody");
+  const struct group* nogroup = getgrnam("nogroup");
+  const bool root = geteuid() == 0 && nobody != nullptr && nogroup != nullptr;
+  ASSERT_TRUE(!root || chown(P("LIVE").c_str(), nobody->pw_uid, nogroup->gr_gid) == 0);
+  struct stat live, copy;
+  ASSERT_EQ(stat(P("LIVE").c_str(), &live), 0);
+  std::unique_ptr<OsFile> staged = os_->CreateNew(P("LIVE.NEW"));
+  ASSERT_TRUE(staged && staged->CopyOwnerAndMode(P("LIVE")) && staged->Close());
+  ASSERT_EQ(stat(P("LIVE.NEW").c_str(), &copy), 0);
+  EXPECT_EQ(copy.st_mode & 07777, 0640u);
+  EXPECT_EQ(copy.st_uid, live.st_uid);
+  EXPECT_EQ(copy.st_gid, live.st_gid);
+  staged = os_->CreateNew(P("ORPHAN.NEW"));
+  EXPECT_FALSE(staged && staged->CopyOwnerAndMode(P("MISSING")));
+}
+
 // --- in a forked child: what must happen while the process is ending -------
 
 // Runs `body` in a child process and returns its wait status.
@@ -239,6 +406,27 @@ Os* g_os = nullptr;
 const std::string* g_lockPath = nullptr;
 void ReleaseLock() { g_os->DeleteFile(*g_lockPath); }
 
+// Started with standard output closed, the program's first file must not
+// take descriptor 1 and receive the report; a reader of standard output that
+// went away must not kill the run.
+TEST_F(OsTest, StandardOutputClosedOrBrokenNeverReachesTheRun) {
+  int status = InChild([&] {
+    ::close(1);
+    std::unique_ptr<Os> os = CreateSystemOs(0, nullptr);
+    if (!WriteVia(os->CreateNew(P("VIZIZE.BSY")), "lock")) _exit(10);
+    os->WriteStdout("report", 6);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(dir_.Read("VIZIZE.BSY"), "lock");
+  status = InChild([&] {
+    int ends[2];
+    if (pipe(ends) != 0 || dup2(ends[1], 1) != 1) _exit(10);
+    ::close(ends[0]);
+    CreateSystemOs(0, nullptr)->WriteStdout("report", 6);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST_F(OsTest, ControlSignalReleasesTheLockAndTheProcessStillDies) {
   const std::string lockPath = P("VIZIZE.BSY");
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
@@ -248,6 +436,7 @@ TEST_F(OsTest, ControlSignalReleasesTheLockAndTheProcessStillDies) {
       if (!lock) _exit(10);
       g_os = os_.get();
       g_lockPath = &lockPath;
+      ::signal(signal, SIG_DFL);  // a background job starts with SIGINT ignored
       os_->InstallControlHandler(ReleaseLock);
       raise(signal);
       _exit(11);  // must not be reached

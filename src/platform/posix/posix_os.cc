@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/listing_order.h"
+
 namespace twtrim {
 namespace {
 
@@ -48,6 +50,12 @@ FileIdentity IdentityOf(const struct stat& info) {
   return identity;
 }
 
+// A 32-bit system's ssize_t cannot report a transfer of 2 GiB or more, so a
+// larger request becomes a short one, which every caller already handles.
+uint32_t ClampToSsize(uint32_t count) {
+  return static_cast<uint32_t>(std::min<uint64_t>(count, static_cast<uint64_t>(SSIZE_MAX)));
+}
+
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   int fd;
   do {
@@ -64,6 +72,7 @@ class PosixFile : public OsFile {
   bool Read(void* buffer, uint32_t count, uint32_t* got) override {
     *got = 0;
     if (fd_ < 0) return false;
+    count = ClampToSsize(count);
     ssize_t n;
     do {
       n = ::read(fd_, buffer, count);
@@ -76,6 +85,7 @@ class PosixFile : public OsFile {
   bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
     *put = 0;
     if (fd_ < 0) return false;
+    count = ClampToSsize(count);
     ssize_t n;
     do {
       n = ::write(fd_, buffer, count);
@@ -381,37 +391,32 @@ bool PosixOs::PathIdentity(const std::string& path, FileIdentity* identity) {
   return true;
 }
 
+// Component by component from the root, each existing prefix through
+// realpath(), so a link anywhere is followed and ".." after a link leaves
+// the link's target, as the system itself would. Once a component is
+// missing, what follows holds no link and is normalised as text.
 bool PosixOs::FullPath(const std::string& path, std::string* full) {
   char name[kSystemPathBuffer];
   if (!ToSystemPath(path, name)) return false;
-  std::string absolute = name;
-  if (absolute.empty() || absolute[0] != '/') {
+  std::string pending = name;
+  if (pending.empty() || pending[0] != '/') {
     char current[kSystemPathBuffer];
     if (::getcwd(current, sizeof current) == nullptr) return false;
-    absolute = std::string(current) + "/" + absolute;
+    pending = std::string(current) + "/" + pending;
   }
-  // The longest existing leading part goes through realpath(); what follows
-  // it does not exist yet, so it holds no link and is normalised as text.
-  std::vector<std::string> rest;
-  std::string existing = absolute;
+  std::string result = "/";
   char resolved[PATH_MAX];
-  while (::realpath(existing.c_str(), resolved) == nullptr) {
-    const size_t slash = existing.find_last_of('/');
-    if (slash == std::string::npos) return false;
-    rest.push_back(existing.substr(slash + 1));
-    existing = slash == 0 ? "/" : existing.substr(0, slash);
-  }
-  std::string result = resolved;
-  for (size_t i = rest.size(); i-- > 0;) {
-    const std::string& part = rest[i];
+  for (size_t begin = 0; begin < pending.size();) {
+    const size_t slash = std::min(pending.find('/', begin), pending.size());
+    const std::string part = pending.substr(begin, slash - begin);
+    begin = slash + 1;
     if (part.empty() || part == ".") continue;
     if (part == "..") {
-      const size_t slash = result.find_last_of('/');
-      result = slash == 0 ? "/" : result.substr(0, slash);
+      result = DirectoryOf(result);
       continue;
     }
-    if (result != "/") result += '/';
-    result += part;
+    result += (result == "/" ? "" : "/") + part;
+    if (::realpath(result.c_str(), resolved) != nullptr) result = resolved;
   }
   *full = result;
   return true;
@@ -456,10 +461,9 @@ bool PosixOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* e
     entries->push_back({std::string(entryName), IsDirectoryEntry(::dirfd(listing), entry)});
   }
   ::closedir(listing);
-  // Byte order, the order NTFS returns, so reports do not depend on the
-  // file system's hash order.
+  // Not the file system's hash order: reports must be deterministic.
   std::sort(entries->begin(), entries->end(),
-            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+            [](const DirEntry& a, const DirEntry& b) { return ListedBefore(a.name, b.name); });
   return true;
 }
 
@@ -584,7 +588,23 @@ void PosixOs::ReleaseControlEvents() { ::sigprocmask(SIG_SETMASK, &heldMask_, nu
 
 std::vector<std::string> PosixOs::CommandLineArguments() { return arguments_; }
 
+// Started with standard input, output or error closed, the first file the
+// program opens would take that descriptor and receive the report: each
+// closed one is pointed at /dev/null before any file is opened.
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free descriptor is `fd` itself.
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened > 2) ::close(opened);
+  }
+}
+
 std::unique_ptr<Os> CreateSystemOs(int argc, char** argv) {
+  OpenStandardDescriptors();
+  // A reader that goes away (`twtrim32 ... | head`) must not end a write
+  // halfway: output failures are ignored, so the signal is too.
+  ::signal(SIGPIPE, SIG_IGN);
   return std::make_unique<PosixOs>(argc, argv);
 }
 

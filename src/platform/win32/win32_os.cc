@@ -7,10 +7,13 @@
 #undef DeleteFile
 #undef CreateDirectory
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string>
 
 #include "platform/command_line.h"
+#include "platform/listing_order.h"
 #include "platform/win32/win32_os.h"
 
 namespace twtrim {
@@ -109,6 +112,33 @@ std::unique_ptr<OsFile> OpenFile(const std::string& path, DWORD access, DWORD sh
   return std::make_unique<Win32File>(handle);
 }
 
+// "\\?\C:\TW" and "\\?\UNC\server\share" are other spellings of "C:\TW" and
+// "\\server\share", which GetFullPathNameA would return unchanged.
+std::string WithoutLongPrefix(const std::string& path) {
+  if (path.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + path.substr(8);
+  if (path.rfind("\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+// Whether `path` names something when asked through the wide "\\?\" form,
+// which no path length limit applies to.
+bool ExistsByLongName(const std::string& path) {
+  const int size = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  if (size <= 0) return false;
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), size) != size) return false;
+  const DWORD capacity = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (capacity == 0) return false;
+  std::wstring full(capacity, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), capacity, full.data(), nullptr);
+  if (length == 0 || length >= capacity) return false;
+  full.resize(length);
+  if (full.rfind(L"\\\\?\\", 0) != 0) {
+    full = full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+  }
+  return GetFileAttributesW(full.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 volatile ControlHandler g_controlHandler = nullptr;
 // Set while the main thread changes what the handler reads.
 std::atomic<bool> g_controlHeld{false};
@@ -191,10 +221,23 @@ bool Win32Os::PathIdentity(const std::string& path, FileIdentity* identity) {
 bool Win32Os::FullPath(const std::string& path, std::string* full) {
   if (!UsablePath(path)) return false;
   char buffer[MAX_PATH * 4];
-  const DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  const DWORD length =
+      GetFullPathNameA(WithoutLongPrefix(path).c_str(), sizeof buffer, buffer, nullptr);
   if (length == 0 || length >= sizeof buffer) return false;
   full->assign(buffer, length);
   return true;
+}
+
+// A Windows without long paths enabled refuses a name past MAX_PATH before
+// looking for it: ERROR_FILENAME_EXCED_RANGE, or ERROR_PATH_NOT_FOUND for
+// something the unlimited wide form finds.
+bool Win32Os::PathTooLong(const std::string& path) {
+  if (!UsablePath(path) || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_FILENAME_EXCED_RANGE ||
+         (error == ERROR_PATH_NOT_FOUND && path.size() >= MAX_PATH && ExistsByLongName(path));
 }
 
 bool Win32Os::ReplaceRename(const std::string& from, const std::string& to) {
@@ -235,6 +278,9 @@ bool Win32Os::ListDirectory(const std::string& pattern, std::vector<DirEntry>* e
   } while (FindNextFileA(search, &found));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(search);
+  // NTFS lists in this order already; FAT, network and other volumes do not.
+  std::sort(entries->begin(), entries->end(),
+            [](const DirEntry& a, const DirEntry& b) { return ListedBefore(a.name, b.name); });
   return complete;
 }
 

@@ -20,6 +20,7 @@ class Win32Os : public Os {
   PathKind GetPathKind(const std::string& path) override;
   bool PathIdentity(const std::string& path, FileIdentity* identity) override;
   bool FullPath(const std::string& path, std::string* full) override;
+  bool PathTooLong(const std::string& path) override;
   bool ReplaceRename(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) override;
