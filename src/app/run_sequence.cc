@@ -49,7 +49,12 @@ void ReportHeader(RunState& run) {
 
 bool MessageDirectoryExists(RunState& run) {
   if (run.os.GetPathKind(run.options.messageDir) == PathKind::kDirectory) return true;
-  run.out.Line("ERROR: message directory does not exist: " + run.options.messageDir);
+  // Windows may refuse a long path that exists: "does not exist" would send
+  // the operator looking for a directory that is there.
+  run.out.Line((run.os.PathTooLong(run.options.messageDir)
+                    ? "ERROR: message directory path is too long for this system: "
+                    : "ERROR: message directory does not exist: ") +
+               run.options.messageDir);
   run.exitCode = kExitUsageOrValidation;
   return false;
 }
