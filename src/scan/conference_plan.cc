@@ -41,7 +41,6 @@ void RemoveStagedFiles(Os& os, ConferencePlan* plan) {
     if (path->empty() || os.GetPathKind(*path) == PathKind::kDirectory) continue;
     os.DeleteFile(*path);  // a failed delete leaves the file for the operator
   }
-  plan->stagedVerified = false;
 }
 
 }  // namespace twtrim

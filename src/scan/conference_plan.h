@@ -16,7 +16,6 @@ struct ConferencePlan {
   uint32_t conferenceNumber = 0;
   ConferenceScan scan;
   bool writeWanted = false;
-  bool stagedVerified = false;
   bool datCommitted = false, ptrCommitted = false, idxCommitted = false;
   std::string livePtrPath, liveIdxPath, liveDatPath;
   std::string stagedPtrPath, stagedIdxPath, stagedDatPath;

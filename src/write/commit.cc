@@ -64,14 +64,14 @@ bool MakeIntentRecord(const ConferencePlan& plan, const IntegrityList& snapshot,
 
 bool CommitConference(Os& os, ConferencePlan* plan) {
   // DAT first: until the PTR moves, the live headers still describe the old
-  // bodies, and the rollback knows from the flags which files to restore.
+  // bodies. The flags only say what to report; the rollback goes by the
+  // fingerprints in the intent record.
   if (!os.ReplaceRename(plan->stagedDatPath, plan->liveDatPath)) return false;
   plan->datCommitted = true;
   if (!os.ReplaceRename(plan->stagedPtrPath, plan->livePtrPath)) return false;
   plan->ptrCommitted = true;
   if (!os.ReplaceRename(plan->stagedIdxPath, plan->liveIdxPath)) return false;
   plan->idxCommitted = true;
-  plan->stagedVerified = false;
   return true;
 }
 
