@@ -22,7 +22,8 @@ ConferenceFiles Pack() {
   return MakeConference(
       {board::Root(1, 2), board::Deleted(board::Reply(2, 1, 3)), board::Reply(3, 1, 1)});
 }
-// Nothing to purge: a live DANGER record and an orphan reply to detach.
+// Nothing to purge: a live DANGER record to repair and an orphan reply, whose
+// parent this run does not remove, so a /WRITE keeps it byte for byte.
 ConferenceFiles Repair() {
   return MakeConference(
       {board::Root(1, 1), board::Reply(2, 1, 1), board::Danger(3, 1), board::Reply(4, 99, 1)});
@@ -45,16 +46,14 @@ ConferenceBytes Packed2() {
   ConferenceFiles f = Repair();
   f.ptr[2].setTM(0);  // DANGER detached, Org kept
   f.ptr[2].setTS(1);
-  f.ptr[3].setTM(0);  // orphan reply detached onto itself
-  f.ptr[3].setTS(1);
-  f.ptr[3].setOrg(4);
-  f.idx[3].setOrg(4);
   return ToBytes(f);
 }
 
 // kRestoreFailed: conference 2 restored, conference 1's PTR and IDX too, its DAT still
 // packed. kDatTwoChanged: as arranged but for TWMSG02.DAT, which someone else changed.
-enum class Board { kOriginal, kPacked, kRestoreFailed, kDatTwoChanged };
+// kDatOneChanged: all restored but TWMSG01.DAT, packed and then changed by someone else
+// after the commit: the rollback leaves it.
+enum class Board { kOriginal, kPacked, kRestoreFailed, kDatTwoChanged, kDatOneChanged };
 
 // Names in MESSAGE a finished run leaves: staged, rollback and lock files.
 std::vector<std::string> Leftovers(AppHarness& h) {
@@ -76,6 +75,8 @@ constexpr char kManual[] =
     "WRITE RESULT: FAILED; manual restoration from the backup directory is required.";
 constexpr char kReleased[] = "Shared VIZIZE.BSY lock: RELEASED.";
 constexpr char kAborted[] = "This operation did not complete as a verified consistent snapshot.";
+constexpr char kIncomplete[] =
+    "ROLLBACK RESULT: INCOMPLETE - restore manually from the logged backup directory.";
 constexpr char kRolledBack[] = "ROLLBACK RESULT: originals restored and verified.";
 constexpr char kNoScan[] =
     "TWTRIM32 will not scan while a caller may be online or active in messages.";
@@ -277,6 +278,32 @@ const Outcome kOutcomes[] = {
      "NOT COMPLETED",
      {"WRITE ERROR: verified backup failed for CONF2.", kUnchanged, kReleased},
      Board::kOriginal},
+    {"DAT changed during the backup copy and changed back",
+     [](AppHarness& h) {
+       h.os().ChangeAndRevert({OsCall::kCreateNew, "TWMSG01.DAT.PARTIAL", 1},
+                              {OsCall::kDeleteFile, "TWMSG01.DAT.PARTIAL"},
+                              h.MessagePath("TWMSG01.DAT"), 5, "X");
+     },
+     4,
+     "NOT COMPLETED",
+     {"WRITE ERROR: verified backup failed for CONF1.", kUnchanged, kReleased},
+     Board::kOriginal},
+    {"kept body changed during the staged build and changed back",
+     [](AppHarness& h) {
+       h.os().ChangeAndRevert({OsCall::kCreateNew, "TWMSG01.PTR.NEW", 1},
+                              {OsCall::kDeleteFile, "TWMSG01.PTR.NEW"},
+                              h.MessagePath("TWMSG01.DAT"), 5 * 128 + 7, "X");
+     },
+     4,
+     "NOT COMPLETED",
+     {"WRITE ERROR: failed while building staged files for CONF1.", kUnchanged, kReleased},
+     Board::kOriginal},
+    {"no free space for the backup",
+     [](AppHarness& h) { h.os().SetFreeSpace(0); },
+     4,
+     "NOT COMPLETED",
+     {kUnchanged, kReleased},
+     Board::kOriginal},
     {"commit fails: rollback from the highest conference down",
      [](AppHarness& h) {
        h.os().AddFault({{OsCall::kReplaceRename, "MESSAGE/TWMSG02.PTR", 1}});
@@ -287,14 +314,14 @@ const Outcome kOutcomes[] = {
       "Restoring CONF1 from verified backup...", "  rollback verification: PASS", kRolledBack,
       kUnchanged, kReleased},
      Board::kOriginal},
-    {"live file changed after the commit",
+    {"live file changed after the commit is left, not rolled over",
      [](AppHarness& h) {
        BeforeCheckpoint(h, 7, [&h] { FlipByte(h.MessagePath("TWMSG01.DAT"), 130); });
      },
      4,
      "NOT COMPLETED",
-     {kRolledBack, kUnchanged, kReleased},
-     Board::kOriginal},
+     {"  ROLLBACK FAILED", kIncomplete, kManual, kReleased},
+     Board::kDatOneChanged},
     {"caller appears after the commit",
      [](AppHarness& h) { BeforeCheckpoint(h, 8, [&h] {
                            Callers(h, 2, {1, 'M'});
@@ -311,7 +338,7 @@ const Outcome kOutcomes[] = {
      4,
      "NOT COMPLETED",
      {"Restoring CONF1 from verified backup...", "  ROLLBACK FAILED",
-      "ROLLBACK RESULT: INCOMPLETE - restore manually from the logged backup directory.", kManual,
+      kIncomplete, kManual,
       kReleased},
      Board::kRestoreFailed},
     {"lock release fails after success",
@@ -342,7 +369,7 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
       IndexOf(run.lines, "-------------------- RUN COMPLETE --------------------------");
   ASSERT_LT(footer, run.lines.size());
   const Lines body(run.lines.begin(), run.lines.begin() + static_cast<long>(footer) - 1);
-  EXPECT_TRUE(EndsWith(body, o.last));
+  EXPECT_TRUE(EndsWith(body, o.last)) << ::testing::PrintToString(body);
   EXPECT_EQ(run.lines[footer + 2], Labelled("Exit code:", std::to_string(o.exitCode)));
   EXPECT_EQ(run.lines[footer + 3], Labelled("Safety result:", o.safety));
   EXPECT_EQ(Leftovers(h), o.leftovers);
@@ -364,6 +391,14 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
       EXPECT_EQ(now1.dat, Packed1().dat);
       EXPECT_EQ(now2, before2);
       break;
+    case Board::kDatOneChanged: {
+      std::string changed = Packed1().dat;
+      changed[130] ^= 1;
+      EXPECT_EQ(now1.ptr + now1.idx, before1.ptr + before1.idx);
+      EXPECT_EQ(now1.dat, changed);
+      EXPECT_EQ(now2, before2);
+      break;
+    }
     case Board::kDatTwoChanged:
       EXPECT_EQ(now1, before1);
       EXPECT_EQ(now2.ptr + now2.idx, before2.ptr + before2.idx);
@@ -371,7 +406,8 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
       break;
   }
   // A run that changed the board keeps the originals in its backup.
-  if (o.board == Board::kPacked || o.board == Board::kRestoreFailed) {
+  if (o.board == Board::kPacked || o.board == Board::kRestoreFailed ||
+      o.board == Board::kDatOneChanged) {
     const std::string backup = std::string("TWTRIM32-BACKUPS/") + kBackupName + "/TWMSG01.DAT";
     EXPECT_EQ(h.ReadFile(h.HomePath(backup)), before1.dat);
   }
