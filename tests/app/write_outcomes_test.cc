@@ -55,14 +55,15 @@ ConferenceBytes Packed2() {
 // after the commit: the rollback leaves it.
 enum class Board { kOriginal, kPacked, kRestoreFailed, kDatTwoChanged, kDatOneChanged };
 
-// Names in MESSAGE a finished run leaves: staged, rollback and lock files.
+// Names in MESSAGE a finished run leaves: staged, rollback, intent-record and lock files.
 std::vector<std::string> Leftovers(AppHarness& h) {
   std::vector<DirEntry> entries;
   std::vector<std::string> found;
   if (!h.real().ListDirectory(h.MessagePath("*"), &entries)) return {"<cannot list>"};
   for (const DirEntry& e : entries) {
     const std::string& n = e.name;
-    if (n.ends_with(".NEW") || n.find(".ROLLBACK") != std::string::npos || n == "VIZIZE.BSY") {
+    if (n.ends_with(".NEW") || n.ends_with(".JNL") || n.find(".ROLLBACK") != std::string::npos ||
+        n == "VIZIZE.BSY") {
       found.push_back(n);
     }
   }
@@ -321,7 +322,9 @@ const Outcome kOutcomes[] = {
      4,
      "NOT COMPLETED",
      {"  ROLLBACK FAILED", kIncomplete, kManual, kReleased},
-     Board::kDatOneChanged},
+     Board::kDatOneChanged,
+     {"/CONF1..2", "/WRITE"},
+     {"TWMSG01.JNL"}},
     {"caller appears after the commit",
      [](AppHarness& h) { BeforeCheckpoint(h, 8, [&h] {
                            Callers(h, 2, {1, 'M'});
@@ -340,7 +343,9 @@ const Outcome kOutcomes[] = {
      {"Restoring CONF1 from verified backup...", "  ROLLBACK FAILED",
       kIncomplete, kManual,
       kReleased},
-     Board::kRestoreFailed},
+     Board::kRestoreFailed,
+     {"/CONF1..2", "/WRITE"},
+     {"TWMSG01.JNL"}},
     {"lock release fails after success",
      [](AppHarness& h) { h.os().FailPath(OsCall::kDeleteFile, "VIZIZE.BSY"); },
      4,
@@ -370,6 +375,10 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
   ASSERT_LT(footer, run.lines.size());
   const Lines body(run.lines.begin(), run.lines.begin() + static_cast<long>(footer) - 1);
   EXPECT_TRUE(EndsWith(body, o.last)) << ::testing::PrintToString(body);
+  if (o.board == Board::kPacked) {  // CONF2's orphan reply has no purged parent to unlink
+    EXPECT_LT(IndexOf(body, "Planned work: deleted=1; DANGER fixes=1; reply links cleared=0"),
+              body.size());
+  }
   EXPECT_EQ(run.lines[footer + 2], Labelled("Exit code:", std::to_string(o.exitCode)));
   EXPECT_EQ(run.lines[footer + 3], Labelled("Safety result:", o.safety));
   EXPECT_EQ(Leftovers(h), o.leftovers);
