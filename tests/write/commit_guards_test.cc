@@ -17,10 +17,7 @@
 #include "support/judge.h"
 #include "write/space_check.h"
 
-#ifdef _WIN32
-#include <chrono>
-#include <thread>
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -298,26 +295,6 @@ TEST(CommitGuards, FreeSpaceCountsTheBackupAndTheIntentRecords) {
     }
   }
 }
-
-#ifdef _WIN32
-// A scanner holding the live file for a moment without delete sharing
-// delays the replace; it does not fail it.
-TEST(CommitGuards, ReplaceWaitsForABriefOpenWithoutDeleteSharing) {
-  AppHarness h;
-  const std::string from = h.HomePath("from"), to = h.HomePath("to");
-  ASSERT_TRUE(WriteWholeFile(from, "new"));
-  std::unique_ptr<OsFile> scanner = h.real().CreateNew(to);  // opened without any sharing
-  ASSERT_NE(scanner, nullptr);
-  std::thread release([&scanner] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    scanner.reset();
-  });
-  const bool replaced = h.real().ReplaceRename(from, to);
-  release.join();
-  EXPECT_TRUE(replaced);
-  EXPECT_EQ(h.ReadFile(to), "new");
-}
-#endif
 
 }  // namespace
 }  // namespace twtrim::test
