@@ -287,18 +287,6 @@ TEST_F(OsTest, CommandLineComesFromTheProcess) {
   EXPECT_NE(Upper(arguments[0]).find("TWTRIM_TESTS"), std::string::npos) << arguments[0];
 }
 #else
-TEST_F(OsTest, CommandLineIsArgvWhole) {
-  std::vector<std::string> storage = {"./twtrim32", "/HOME=/srv/my bbs"};
-  for (int i = 2; i < 70; ++i) storage.push_back("/A" + std::to_string(i));
-  std::vector<char*> argv;
-  for (std::string& s : storage) argv.push_back(s.data());
-  const std::vector<std::string> arguments =
-      CreateSystemOs(static_cast<int>(argv.size()), argv.data())->CommandLineArguments();
-  ASSERT_EQ(arguments.size(), 70u);
-  EXPECT_EQ(arguments[1], "/HOME=/srv/my bbs");  // argv is taken as is, blanks and all
-  EXPECT_EQ(arguments[69], "/A69");
-}
-
 TEST_F(OsTest, BackslashesWorkAsSeparators) {
   const std::string sub = dir_.path() + "\\SUB";
   ASSERT_TRUE(os_->CreateDirectory(sub));
