@@ -88,14 +88,6 @@ TEST(Guards, RefusedBeforeAnythingIsTouched) {
      }},
     {"relative message directory read in the live home",
      [&](TwoBoards&) { return JoinLines({testCopy, {"/MSGDIR=MESSAGE"}}); }, outside},
-    {"message directory spelled inside the home, leading out",
-     [&](TwoBoards& b) {
-       const fs::path live = fs::path(b.live.home());
-       return JoinLines({testCopy, {"/MSGDIR=" + b.h.home() + "/MESSAGE/../../../" +
-                                    live.parent_path().filename().string() + "/" +
-                                    live.filename().string() + "/MESSAGE"}});
-     },
-     outside},
     {"report file inside MESSAGE by a doubled separator",
      [](TwoBoards& b) {
        return Args{"/CONF1", "/DRYRUN", "/LOG=" + b.h.home() + "//MESSAGE/R.TXT"};
