@@ -166,12 +166,14 @@ struct LockCase {
   std::string lockLeft;                    // the lock file's bytes after the run; "-": gone
 };
 
+#ifndef _WIN32
 // Replaces the run's lock by another file of the same name, as a second
 // program that deleted and recreated it would.
 void ReplaceLock(AppHarness& h) {
   const std::string lock = h.MessagePath("VIZIZE.BSY");
   ASSERT_TRUE(h.real().DeleteFile(lock) && WriteWholeFile(lock, "tosser\r\n"));
 }
+#endif
 
 TEST(Guards, LockIsProvedOwnAndItsMessagesMatchWhatHappened) {
   auto lockWrite = [](AppHarness& h) { h.os().AddFault({{OsCall::kWrite, "VIZIZE.BSY", 1}}); };
