@@ -17,13 +17,14 @@ namespace {
 
 using board::ConferenceFiles;
 
-// Bodies at blocks 0..1, 2..4 and 5; the middle message is deleted.
+// Bodies at blocks 0..1, 2..4, 5 and 6; the second message is deleted; the
+// third replies to the fourth, a parent the pack keeps, so its link stays.
 ConferenceFiles Pack() {
-  return MakeConference(
-      {board::Root(1, 2), board::Deleted(board::Reply(2, 1, 3)), board::Reply(3, 1, 1)});
+  return MakeConference({board::Root(1, 2), board::Deleted(board::Reply(2, 1, 3)),
+                         board::Reply(3, 4, 1), board::Root(4, 1)});
 }
-// Nothing to purge: a live DANGER record to repair and an orphan reply, whose
-// parent this run does not remove, so a /WRITE keeps it byte for byte.
+// Nothing to purge: a live DANGER record to repair and an orphan reply, which
+// a /WRITE keeps byte for byte.
 ConferenceFiles Repair() {
   return MakeConference(
       {board::Root(1, 1), board::Reply(2, 1, 1), board::Danger(3, 1), board::Reply(4, 99, 1)});
@@ -34,11 +35,12 @@ ConferenceFiles Clean() { return MakeConference({board::Root(1, 1), board::Reply
 ConferenceBytes Packed1() {
   ConferenceFiles f = Pack();
   ConferenceFiles packed;
-  packed.ptr = {f.ptr[0], f.ptr[2]};
+  packed.ptr = {f.ptr[0], f.ptr[2], f.ptr[3]};
   packed.ptr[1].setWhere(2);
-  packed.idx = {f.idx[0], f.idx[2]};
+  packed.ptr[2].setWhere(3);
+  packed.idx = {f.idx[0], f.idx[2], f.idx[3]};
   ConferenceBytes bytes = ToBytes(packed);
-  for (uint32_t block : {0, 1, 5})
+  for (uint32_t block : {0, 1, 5, 6})
     bytes.dat.append(f.dat.begin() + block * 128, f.dat.begin() + (block + 1) * 128);
   return bytes;
 }
@@ -243,7 +245,7 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
   ASSERT_LT(footer, run.lines.size());
   const Lines body(run.lines.begin(), run.lines.begin() + static_cast<long>(footer) - 1);
   EXPECT_TRUE(EndsWith(body, o.last)) << ::testing::PrintToString(body);
-  if (o.board == Board::kPacked) {  // CONF2's orphan reply has no purged parent to unlink
+  if (o.board == Board::kPacked) {  // the orphan replies have no purged parent to unlink
     EXPECT_LT(IndexOf(body, "Planned work: deleted=1; DANGER fixes=1; reply links cleared=0"),
               body.size());
   }
