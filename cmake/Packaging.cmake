@@ -94,8 +94,6 @@ include(CPack)
 # The package tests run on the native build only.
 if(TWTRIM_BUILD_TESTS AND UNIX AND NOT CMAKE_CROSSCOMPILING)
   set(TWTRIM_PACKAGE_TESTS ${PROJECT_SOURCE_DIR}/tests/package)
-  add_test(NAME package_install COMMAND bash ${TWTRIM_PACKAGE_TESTS}/install_test.sh
-                                ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
   add_test(NAME package_deb COMMAND bash ${TWTRIM_PACKAGE_TESTS}/deb_test.sh
                             ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
   add_test(NAME manpage_lint COMMAND bash ${TWTRIM_PACKAGE_TESTS}/manpage_lint_test.sh

@@ -99,19 +99,5 @@ INSTANTIATE_TEST_SUITE_P(
                       Golden{"usage_error", {"/ALL"}, 2}, Golden{"help", {"/HELP"}, 0}),
     [](const ::testing::TestParamInfo<Golden>& info) { return std::string(info.param.name); });
 
-// The successful write keeps the originals in its backup and leaves no staged
-// or rollback file; the packed files themselves are the in-process outcome
-// table's business.
-TEST_F(GoldenReport, WriteKeepsTheOriginalsInItsBackup) {
-  const std::string original = dir_.Read("board/MESSAGE/TWMSG03.DAT");
-  const ProcessResult run = Run({"/CONF3", "/WRITE", "/TESTCOPY"});
-  ASSERT_EQ(run.exitCode, 0) << run.stdoutBytes;
-  std::smatch found;
-  ASSERT_TRUE(std::regex_search(run.stdoutBytes, found, std::regex(R"(TWTRIM32-\d{8}-\d{6})")));
-  EXPECT_EQ(dir_.Read("board/TWTRIM32-BACKUPS/" + found.str() + "/TWMSG03.DAT"), original);
-  EXPECT_NE(dir_.Read("board/MESSAGE/TWMSG03.DAT"), original);
-  EXPECT_FALSE(dir_.Exists("board/MESSAGE/TWMSG03.DAT.NEW"));
-}
-
 }  // namespace
 }  // namespace twtrim::test

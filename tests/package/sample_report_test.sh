@@ -5,14 +5,12 @@
 # fresh sample board made by mkboard at the first block's /HOME= path in a
 # scratch directory, and the output must equal the block with the times and
 # backup directory names masked.
-#   sample_report_test.sh TWTRIM32 MKBOARD README.md [--update]
-# --update rewrites the blocks in README.md with fresh output instead.
+#   sample_report_test.sh TWTRIM32 MKBOARD README.md
 set -euo pipefail
 
 program="$(realpath "$1")"
 mkboard="$(realpath "$2")"
 readme="$(realpath "$3")"
-update="${4:-}"
 marker='<!-- sample report: checked by tests/package/sample_report_test.sh -->'
 work="$(mktemp -d)"
 trap 'rm -rf "${work}"' EXIT
@@ -33,9 +31,7 @@ blocks=$(find "${work}" -name 'expected.*' | wc -l)
 [ "${blocks}" -gt 0 ] || fail "no checked sample report in ${readme}"
 
 # The reports show the program as an operator runs it: by name, from the
-# directory that holds the board.
-# The board goes where the first report's /HOME= says, relative to the
-# directory the commands run in.
+# directory the commands run in; the board goes where the first /HOME= says.
 mkdir "${work}/bin" "${work}/run"
 ln -s "${program}" "${work}/bin/twtrim32"
 board="$(head -n 1 "${work}/expected.1" | sed -n 's|.* /HOME=\([^ ]*\).*|\1|p')"
@@ -60,9 +56,6 @@ for n in $(seq 1 "${blocks}"); do
     (cd "${work}/run" && PATH="${work}/bin:${PATH}" twtrim32 "${args[@]}" 2>"${work}/stderr.${n}") |
       tr -d '\r' || true
   } >"${work}/actual.${n}"
-  if [ "${update}" = --update ]; then
-    continue
-  fi
   if ! diff -u <(mask "${work}/expected.${n}") <(mask "${work}/actual.${n}") >"${work}/diff.${n}"; then
     echo "FAIL: README sample report ${n} (${command}) differs from a fresh run:" >&2
     cat "${work}/diff.${n}" "${work}/stderr.${n}" >&2
@@ -70,23 +63,5 @@ for n in $(seq 1 "${blocks}"); do
   fi
 done
 
-if [ "${update}" = --update ]; then
-  awk -v marker="${marker}" -v dir="${work}" '
-    $0 == marker { armed = 1; print; next }
-    armed && /^```/ && !inside {
-      inside = 1; n++; print
-      file = dir "/actual." n
-      while ((getline line < file) > 0) print line
-      close(file)
-      next
-    }
-    inside && /^```/ { inside = 0; armed = 0; print; next }
-    inside { next }
-    { print }
-  ' "${readme}" >"${work}/README.new"
-  cp "${work}/README.new" "${readme}"
-  echo "sample_report: rewrote ${blocks} block(s) in ${readme}"
-  exit 0
-fi
 [ "${status}" -eq 0 ] && echo "sample_report: OK (${blocks} report(s))"
 exit "${status}"

@@ -11,17 +11,13 @@
 #include "board/board_builder.h"
 #include "report/report_output.h"
 #include "scan/conference_scan.h"
+#include "support/app_harness.h"
 #include "support/fault_os.h"
 #include "support/report_lines.h"
 #include "support/temp_dir.h"
 
 namespace twtrim::test {
 namespace {
-
-board::MessageShape At(board::MessageShape spec, uint16_t where) {
-  spec.where = where;
-  return spec;
-}
 
 struct Scanned {
   ConferenceScan scan;
@@ -44,7 +40,7 @@ Scanned ScanOne(const board::ConferenceFiles& files) {
 TEST(OverlapTest, ManyRecordsOnOneBlockSaturateWithoutMiscounting) {
   board::ConferenceBuilder b;
   b.Add(board::Root(1, 2));
-  for (int32_t n = 2; n <= 300; ++n) b.Add(At(board::Root(n), 1));
+  for (int32_t n = 2; n <= 300; ++n) b.Add(ShapeAt(board::Root(n), 1));
   const Scanned r = ScanOne(b.files());
   EXPECT_EQ(r.scan.datOverlapBlocks, 1u);
   EXPECT_EQ(r.scan.unreferencedDat, 0u);
@@ -78,7 +74,7 @@ TEST(OverlapTest, CountsMatchANaiveCountOverRandomRanges) {
                            " Records=" + std::to_string(length) + " overlaps " +
                            std::to_string(shared) + " already-referenced DAT record(s).");
       }
-      b.Add(At(board::Root(n, length), where));
+      b.Add(ShapeAt(board::Root(n, length), where));
     }
     const Scanned r = ScanOne(b.files());
     EXPECT_EQ(r.scan.datOverlapBlocks, overlaps) << round;

@@ -1,0 +1,300 @@
+// Whole /WRITE runs in process on what the outcome table and the fault sweeps
+// do not arrange: the state a killed commit leaves as the next run names it,
+// a backup name another run takes, interrupts held while a conference is
+// half-replaced, names too long to roll back, modes and planted links, the
+// block limit, and the free-space rule.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/run_sequence.h"
+#include "report/paths.h"
+#include "support/app_harness.h"
+#include "support/judge.h"
+#include "write/space_check.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace twtrim::test {
+namespace {
+
+using board::Bodyless;
+using board::Deleted;
+using board::Root;
+
+bool HasLine(const Lines& lines, std::string_view text) { return IndexOf(lines, text) < lines.size(); }
+
+// The only purged message is bodyless and the bodies lie out of slot order:
+// the pack rewrites the DAT without changing its length, so old headers over
+// the new DAT look like a clean base in which messages show others' bodies.
+board::ConferenceFiles SameLengthPack() {
+  return MakeConference(
+      {ShapeAt(Root(1), 2), ShapeAt(Root(2), 0), ShapeAt(Root(3), 1), Deleted(Bodyless(Root(4)))}, 3);
+}
+
+void CrashBefore(FaultOs& os, OsCall kind, const char* path) {
+  os.AddHook({kind, path, 1}, [&os] {
+    os.AddFault({{std::nullopt, "", 0}, FaultEffect::kFail, false});
+    throw SimulatedCrash{};
+  });
+}
+
+// The next run names the state of the live files against the record, counts
+// it as a validation error and refuses to write; an unreadable record too.
+TEST(CommitGuards, InterruptedCommitIsNamedAndBlocksTheNextWrite) {
+  const struct {
+    const char* state;
+    std::function<void(FaultOs&)> arm;
+  } cases[] = {
+      {"ORIGINAL", [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.DAT.NEW"); }},
+      {"MIXED", [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.PTR.NEW"); }},
+      {"MIXED",  // in the rollback, between the PTR and DAT restores
+       [](FaultOs& os) {
+         os.FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
+         CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.DAT.ROLLBACK");
+       }},
+      {"PACKED", [](FaultOs& os) { CrashBefore(os, OsCall::kDeleteFile, "TWMSG01.JNL"); }},
+      {"UNKNOWN", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.state);
+    AppHarness h;
+    ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
+    std::string backup = "unknown";
+    if (c.arm) {
+      ASSERT_TRUE(RunInProcess(h.real(), h.home(), {"/CONF1", "/WRITE"}, c.arm).crashed);
+      for (const char* name : {"VIZIZE.BSY", "TWMSG01.PTR.NEW", "TWMSG01.IDX.NEW",
+                               "TWMSG01.DAT.NEW", "TWMSG01.PTR.ROLLBACK", "TWMSG01.DAT.ROLLBACK"})
+        h.real().DeleteFile(h.MessagePath(name));
+      backup = h.ShownBackupDir();
+    } else {
+      ASSERT_TRUE(WriteWholeFile(h.MessagePath("TWMSG01.JNL"), "TWTRIM32 COMMIT IN PROGRESS\r\n"));
+    }
+    const ConferenceBytes left = ReadConference(h, 1);
+    const AppRun dry = h.Run({"/CONF1", "/DRYRUN"});
+    EXPECT_EQ(dry.exitCode, 2);
+    EXPECT_TRUE(HasLine(dry.lines, std::string("  ERROR: interrupted commit: live files are ") +
+                                       c.state + "; backup: " + backup) &&
+                HasLine(dry.lines, "  RESULT: ERROR - 1 validation error(s); no write allowed."))
+        << ::testing::PrintToString(dry.lines);
+    const AppRun write = h.Run({"/CONF1", "/WRITE"});
+    EXPECT_EQ(write.exitCode, 2);
+    EXPECT_TRUE(HasLine(write.lines, "WRITE REFUSED: validation errors must be resolved first."));
+    EXPECT_EQ(ReadConference(h, 1), left);
+  }
+}
+
+// Another run creates the timestamped name between this run's choice and
+// its create: this run moves on and never shares that directory.
+TEST(CommitGuards, BackupDirectoryTakenByAnotherRunIsNotShared) {
+  AppHarness h;
+  ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
+  const std::string theirs = h.HomePath("TWTRIM32-BACKUPS/") + kBackupName;
+  h.os().AddHook({OsCall::kCreateDirectory, kBackupName, 1},
+                 [&] { ASSERT_TRUE(h.real().CreateDirectory(theirs)); });
+  const AppRun run = h.Run({"/CONF1", "/WRITE"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(HasLine(run.lines, Labelled("Backup directory:", h.ShownBackupDir() + "-01")));
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(h.real().ListDirectory(theirs + "/*", &entries));
+  EXPECT_TRUE(entries.empty());
+}
+
+// An Os that tells whether interrupts are held at each rename.
+class HoldWatchOs : public FaultOs {
+ public:
+  using FaultOs::FaultOs;
+  void HoldControlEvents() override { held = true; }
+  void ReleaseControlEvents() override { held = false; }
+  bool held = false;
+};
+
+// Every rename of a live file, of the commit and of its rollback, happens
+// while interrupts are held; they are let go at the end.
+TEST(CommitGuards, InterruptsWaitWhileAConferenceIsHalfReplaced) {
+  for (bool failCommit : {false, true}) {
+    SCOPED_TRACE(failCommit ? "commit fails, rollback" : "commit");
+    AppHarness h;
+    ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
+    HoldWatchOs os(h.real());
+    os.SetNow(kRunTime);
+    os.SetProcessNames({"init"});
+    if (failCommit) os.FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
+    std::vector<bool> heldAtRename;
+    os.AddHook({OsCall::kReplaceRename, "", 0}, [&] { heldAtRename.push_back(os.held); });
+    EXPECT_EQ(RunProgram(os, h.Arguments({"/CONF1", "/WRITE"})), failCommit ? 4 : 0);
+    size_t rename = 0, live = 0;
+    for (const CallRecord& call : os.log()) {
+      if (call.kind != OsCall::kReplaceRename) continue;
+      if (!call.path.ends_with(".PARTIAL")) {
+        ++live;
+        EXPECT_TRUE(heldAtRename.at(rename)) << call.path;
+      }
+      ++rename;
+    }
+    EXPECT_EQ(live, failCommit ? 6u : 4u);  // the record's, then DAT, PTR (, IDX)
+    EXPECT_FALSE(os.held);
+  }
+}
+
+// A DAT of exactly 65,536 blocks, all kept, and a bodyless message after the
+// last body: with a bodyless message purged the DAT stays full, and the
+// bodyless one keeps the last Where there is.
+TEST(CommitGuards, FullDatWithBodylessMessageAfterTheLastBodyPacks) {
+  AppHarness h;
+  board::MessageShape gone = Deleted(Bodyless(Root(3)));
+  gone.where = 0;
+  board::MessageShape last = Bodyless(Root(4));
+  last.where = 0;
+  const board::ConferenceFiles files = MakeConference({Root(1, 65535), Root(2, 1), gone, last});
+  ASSERT_EQ(files.datBlocks(), kMaxDatBlocks);
+  ASSERT_TRUE(h.AddConference(1, files));
+  EXPECT_EQ(h.Run({"/CONF1", "/DRYRUN"}).exitCode, 1);  // a pack to do, nothing wrong
+  ASSERT_EQ(h.Run({"/CONF1", "/WRITE"}).exitCode, 0);
+  board::ConferenceFiles packed = files;
+  packed.ptr = {files.ptr[0], files.ptr[1], files.ptr[3]};
+  packed.ptr[2].setWhere(65535);
+  packed.idx = {files.idx[0], files.idx[1], files.idx[3]};
+  EXPECT_EQ(ReadConference(h, 1), ToBytes(packed));
+}
+
+#ifndef _WIN32
+// (Windows refuses such deep directories itself.) A message directory so deep
+// that the rollback's temporary name would not fit: nothing is changed.
+TEST(CommitGuards, NamesTheRollbackNeedsMustFitBeforeTheWrite) {
+  AppHarness h;
+  std::string deep = h.home();
+  while (deep.size() < 495)
+    deep += "/" + std::string(std::min<size_t>(200, 494 - deep.size()), 'd');
+  ASSERT_TRUE(board::MakeDirectories(deep));
+  ASSERT_TRUE(board::WriteConference(deep, 1, SameLengthPack()));
+  const AppRun run = h.Run({"/CONF1", "/WRITE", "/MSGDIR=" + deep});
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_TRUE(HasLine(run.lines,
+                      "WRITE ERROR: a file name needed to commit or roll back CONF1 "
+                      "would be too long."));
+  EXPECT_FALSE(h.Exists(h.HomePath("TWTRIM32-BACKUPS")));
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// Dangling links planted under a staged and a rollback name are removed,
+// never followed; the backup, the rollback and the pack keep the live mode.
+TEST(CommitGuards, ModesCarryOverAndPlantedLinksAreNeverFollowed) {
+  AppHarness h;
+  ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
+  const std::string target = h.HomePath("elsewhere");
+  for (const char* name : {"TWMSG01.PTR", "TWMSG01.IDX", "TWMSG01.DAT"})
+    ASSERT_EQ(::chmod(h.MessagePath(name).c_str(), 0640), 0);
+  for (const char* name : {"TWMSG01.PTR.NEW", "TWMSG01.DAT.ROLLBACK"})
+    ASSERT_EQ(::symlink(target.c_str(), h.MessagePath(name).c_str()), 0);
+  h.os().FailPath(OsCall::kReplaceRename, "TWMSG01.PTR.NEW");
+  EXPECT_TRUE(HasLine(h.Run({"/CONF1", "/WRITE"}).lines,
+                      "ROLLBACK RESULT: originals restored and verified."));
+  EXPECT_EQ(ModeOf(h.HomePath("TWTRIM32-BACKUPS/") + kBackupName + "/TWMSG01.DAT"), 0640u);
+  for (bool packed : {false, true}) {
+    for (const char* name : {"TWMSG01.PTR", "TWMSG01.IDX", "TWMSG01.DAT"})
+      EXPECT_EQ(ModeOf(h.MessagePath(name)), 0640u) << name << (packed ? " packed" : "");
+    h.os().ClearFaults();
+    if (!packed) {
+      EXPECT_EQ(h.Run({"/CONF1", "/WRITE"}).exitCode, 0);
+    }
+  }
+  EXPECT_FALSE(h.Exists(target));
+}
+#endif
+
+// Free space and volume per directory, keyed by the directory's last name;
+// a missing figure is one the system would not give.
+class PlacesOs : public FaultOs {
+ public:
+  using FaultOs::FaultOs;
+  std::map<std::string, uint64_t, std::less<>> free, volume;
+  bool FreeSpace(const std::string& directory, uint64_t* bytes) override {
+    return Find(free, directory, bytes);
+  }
+  bool PathIdentity(const std::string& path, FileIdentity* identity) override {
+    return Find(volume, path, &identity->volume);
+  }
+
+ private:
+  static bool Find(const std::map<std::string, uint64_t, std::less<>>& figures,
+                   const std::string& path, uint64_t* value) {
+    const auto it = figures.find(BaseName(path));
+    if (it == figures.end()) return false;
+    *value = it->second;
+    return true;
+  }
+};
+
+std::string NoRoom(const std::string& directory, uint64_t needed, uint64_t free) {
+  return "WRITE ERROR: not enough free disk space on " + directory + ": " +
+         std::to_string(needed) + " bytes needed, " + std::to_string(free) + " bytes free.";
+}
+
+// What the backup copies and the intent records need, compared with the
+// free space where each goes, summed when both share a volume.
+TEST(CommitGuards, FreeSpaceCountsTheBackupAndTheIntentRecords) {
+  TempDir dir;
+  const std::string home = dir.Path("BBS"), messages = dir.Path("BBS/MESSAGE");
+  // Copied by the backup: 30 + 100 + 50 + 1000 + 10 = 1190 bytes. The
+  // second conference is not written and the outbound file is missing.
+  for (const auto& [name, size] : std::vector<std::pair<std::string, size_t>>{
+           {"TWMCONF.DAT", 30}, {"MESSAGE/TWMSG01.PTR", 100}, {"MESSAGE/TWMSG01.IDX", 50},
+           {"MESSAGE/TWMSG01.DAT", 1000}, {"MESSAGE/TWMSG01.LMR", 10},
+           {"MESSAGE/TWMSG02.DAT", 5000}}) {
+    ASSERT_TRUE(dir.Write("BBS/" + name, std::string(size, 'x')));
+  }
+  std::vector<ConferencePlan> plans(2);
+  for (uint32_t i = 0; i < 2; ++i) ASSERT_TRUE(BuildConferencePlan(&plans[i], messages, i + 1, {}));
+  plans[0].writeWanted = true;
+  const WritePlaces places{home, messages, {home + "/TWMCONF.DAT", messages + "/TWOUTBOUND.SEQ"}};
+  std::string root;
+  ASSERT_TRUE(JoinPath(&root, home, "TWTRIM32-BACKUPS"));
+  const std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
+  constexpr uint64_t kBackup = 1190, kRecord = kIntentRecordAllowance, kBoth = kBackup + kRecord;
+  constexpr std::optional<uint64_t> kNone;
+  const struct {
+    const char* name;
+    std::optional<uint64_t> backupFree, messageFree, backupVolume, messageVolume;
+    std::string expected;
+  } cases[] = {  // the backup root is made after the first case
+      {"no backup root yet: the home", 0, kRecord, 1, 2, NoRoom(home, kBackup, 0)},
+      {"separate, both just fit", kBackup, kRecord, 1, 2, ""},
+      {"separate, backup short", kBackup - 1, kRecord, 1, 2, NoRoom(root, kBackup, kBackup - 1)},
+      {"separate, records short", kBackup, kRecord - 1, 1, 2,
+       NoRoom(messages, kRecord, kRecord - 1)},
+      {"one volume, just fits", kBoth, kBoth, 1, 1, ""},
+      {"one volume, short", kBoth - 1, kBoth - 1, 1, 1, NoRoom(root, kBoth, kBoth - 1)},
+      {"volumes unknown: summed", kBoth - 1, kBoth, kNone, 2, NoRoom(root, kBoth, kBoth - 1)},
+      {"backup free unknown", kNone, kRecord, 1, 2, ""},
+      {"nothing known", kNone, kNone, kNone, kNone, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool rootMade = dir.Exists("BBS/TWTRIM32-BACKUPS");
+    PlacesOs os(*real);
+    const std::string backupName = rootMade ? "TWTRIM32-BACKUPS" : "BBS";
+    if (c.backupFree) os.free[backupName] = *c.backupFree;
+    if (c.messageFree) os.free["MESSAGE"] = *c.messageFree;
+    if (c.backupVolume) os.volume[backupName] = *c.backupVolume;
+    if (c.messageVolume) os.volume["MESSAGE"] = *c.messageVolume;
+    EXPECT_EQ(FreeSpaceRefusal(os, plans, places), c.expected);
+    if (!rootMade) {
+      ASSERT_TRUE(dir.MakeDirectory("BBS/TWTRIM32-BACKUPS"));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace twtrim::test
