@@ -84,14 +84,18 @@ std::string ReportAgrees(const SweepRun& run) {
   }
 }
 
-// A work file may stay only when the fault fell on the delete (or, for the
-// lock, the close) that was to remove it, or the rollback says INCOMPLETE.
+// A work file may stay only when the fault fell on the delete that was to
+// remove it, on the close or on the identity check before it (a name not
+// proved to be the run's own is left), or the rollback says INCOMPLETE.
 bool Explained(const std::string& path, const SweepRun& run) {
   if (HasLineStarting(run.lines, "ROLLBACK RESULT: INCOMPLETE")) return true;
   const std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
   for (const CallRecord& call : run.log) {
     if (!call.failed || !EndsWith(call.path, name)) continue;
-    if (call.kind == OsCall::kDeleteFile || call.kind == OsCall::kClose) return true;
+    if (call.kind == OsCall::kDeleteFile || call.kind == OsCall::kClose ||
+        call.kind == OsCall::kPathIdentity) {
+      return true;
+    }
   }
   return false;
 }
