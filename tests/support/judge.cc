@@ -181,11 +181,9 @@ Judge::Judge(BoardImage image, std::string home) : image_(std::move(image)), hom
     const ConferenceBytes original = image_.Conference(conference), live = Live(written, conference);
     const ExpectedPack model = PackConference(original);
     packed_[conference] = live;
-    const bool changed = !(live == original);
-    if (model.verdict == PackVerdict::kWritten && !changed) problem_ += Conf(conference) + " not written; ";
-    if (changed && model.verdict != PackVerdict::kWritten) problem_ += Conf(conference) + " written; ";
-    if (changed && !CompareMessages(original, live).empty()) {
-      problem_ += Conf(conference) + ": " + CompareMessages(original, live) + "; ";
+    const bool written = model.verdict == PackVerdict::kWritten;
+    if (!(live == (written ? model.packed : original))) {
+      problem_ += Conf(conference) + (written ? " not packed as the model packs it; " : " written; ");
     }
   }
   if (baseline_.exitCode != 0) {
