@@ -5,10 +5,10 @@
 //  - a fault after the first commit rename, so the run rolls back, and a
 //    second fault later, so the rollback itself may fail;
 //  - a crash just before each call of the write, and of a rollback.
-// By default crashes stop at every 3rd call, single faults at every 16th,
-// first faults of a rollback at every 24th and second ones at every 32nd,
-// each plus every call that creates, replaces or removes a name, on the two
-// fixed boards and one random one; TWTRIM_FULL_SWEEPS=1 stops at every call
+// By default crashes stop at every 2nd call, single faults at every 8th,
+// first faults of a rollback at every 16th (all of these also at every call
+// that creates, replaces or removes a name) and second ones at every 32nd,
+// on the two fixed boards and one random one; TWTRIM_FULL_SWEEPS=1 stops at every call
 // and adds eleven random boards. Each sweep fails when it judged no run.
 #include <functional>
 #include <string>
@@ -91,7 +91,7 @@ class FaultSweep : public ::testing::TestWithParam<NamedBoard> {
 TEST_P(FaultSweep, EachCallFailingOnceOrForGood) {
   const std::vector<CallRecord>& log = judge_.baseline().log;
   for (bool persistent : {false, true}) {
-    for (uint64_t k : SweepPoints(log, 1, 16)) {
+    for (uint64_t k : SweepPoints(log, 1, 8)) {
       const OsCall kind = log[k - 1].kind;
       for (FaultEffect effect : {FaultEffect::kFail, FaultEffect::kShort}) {
         if (effect == FaultEffect::kShort && kind != OsCall::kRead && kind != OsCall::kWrite) continue;
@@ -108,7 +108,7 @@ TEST_P(FaultSweep, ASecondFaultDuringTheRollback) {
   const std::vector<CallRecord>& log = judge_.baseline().log;
   const uint64_t from = CommitRename(log, false);
   if (from == 0) GTEST_SKIP() << "the board has nothing to commit";
-  for (uint64_t first : SweepPoints(log, from, 24)) {
+  for (uint64_t first : SweepPoints(log, from, 16)) {
     MemoryOs os(judge_.board());
     const SweepRun once =
         RunInProcess(os, judge_.home(), Write(), [&](FaultOs& f) { FailAt(f, first); });
@@ -122,7 +122,7 @@ TEST_P(FaultSweep, ASecondFaultDuringTheRollback) {
 
 TEST_P(FaultSweep, ACrashAtEachCallOfTheWrite) {
   const std::vector<CallRecord>& log = judge_.baseline().log;
-  for (uint64_t k : SweepPoints(log, 1, 3)) {
+  for (uint64_t k : SweepPoints(log, 1, 2)) {
     Run("crash before " + At(log, k), [k](FaultOs& os) { CrashAtCall(os, k); }, true);
   }
   judge_.Print(GetParam().name + " crashes");
@@ -138,7 +138,7 @@ TEST_P(FaultSweep, ACrashAtEachCallOfTheRollback) {
       RunInProcess(os, judge_.home(), Write(), [last](FaultOs& f) { FailAt(f, last); });
   ASSERT_NE(IndexOf(failed.lines, "ROLLBACK RESULT: originals restored and verified."),
             failed.lines.size());
-  for (uint64_t k : SweepPoints(failed.log, last + 1, 3)) {
+  for (uint64_t k : SweepPoints(failed.log, last + 1, 2)) {
     Run("crash in the rollback before " + At(failed.log, k), [&](FaultOs& f) {
       FailAt(f, last);
       CrashAtCall(f, k);
