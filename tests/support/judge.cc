@@ -8,6 +8,7 @@
 #include "app/run_sequence.h"
 #include "support/pack_model.h"
 #include "safety/tosser_lock.h"
+#include "support/temp_dir.h"
 
 namespace twtrim::test {
 namespace {
@@ -24,6 +25,11 @@ bool Starts(const std::string& text, std::string_view prefix) { return text.rfin
 
 bool HasLineStarting(const Lines& lines, std::string_view prefix) {
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return Starts(l, prefix); });
+}
+
+bool Has(const Lines& lines, std::string_view text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
 bool IsWorkFile(const std::string& path, bool journalsToo) {
@@ -71,14 +77,9 @@ std::string ReportAgrees(const SweepRun& run) {
                        !HasLineStarting(l, "WRITE RESULT")
                    ? "" : "exit 0 without SUCCESS";
     case 1: return HasLineStarting(l, "PREVIEW RESULT: ") ? "" : "exit 1 without a preview";
-    case 2: return CountPrefix(l, "WRITE REFUSED: ") + CountPrefix(l, "  RESULT: ERROR") > 0 ||
-                           std::any_of(l.begin(), l.end(), [](const std::string& x) {
-                             return x.find("ERROR: ") != std::string::npos;
-                           })
+    case 2: return Has(l, "WRITE REFUSED: ") || Has(l, "RESULT: ERROR") || Has(l, "ERROR: ")
                        ? "" : "exit 2 without an ERROR or WRITE REFUSED line";
-    case 3: return std::any_of(l.begin(), l.end(), [](const std::string& x) {
-                     return x.find("SAFETY ") != std::string::npos;
-                   }) ? "" : "exit 3 without a SAFETY line";
+    case 3: return Has(l, "SAFETY ") ? "" : "exit 3 without a SAFETY line";
     case 4: return failed || lockCleanup ? "" : "exit 4 without WRITE RESULT: FAILED or LOCK CLEANUP";
     default: return "exit " + std::to_string(run.exitCode) + " in a write run";
   }
@@ -160,8 +161,8 @@ MemoryOs Snapshot(Os& os, const std::string& home) {
         pending.push_back(path);
         continue;
       }
-      const BoardImage one = BoardImage::Read(os, directory, BoardImage{{{entry.name, ""}}, {}});
-      if (one.files.count(entry.name) != 0) memory.WriteFile(path, one.files.at(entry.name));
+      std::string bytes;
+      if (ReadWholeFile(path, &bytes)) memory.WriteFile(path, bytes);
     }
   }
   return memory;

@@ -69,12 +69,6 @@ Lines JoinLines(std::initializer_list<Lines> parts) {
                                        << Dump(lines);
 }
 
-size_t CountPrefix(const Lines& lines, std::string_view prefix) {
-  size_t count = 0;
-  for (const std::string& line : lines) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
-  return count;
-}
-
 size_t IndexOf(const Lines& lines, std::string_view text) {
   for (size_t i = 0; i < lines.size(); ++i) {
     if (lines[i] == text) return i;
