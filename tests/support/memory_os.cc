@@ -238,7 +238,7 @@ bool MemoryOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* 
 }
 
 bool MemoryOs::CurrentDirectory(std::string* path) {
-  *path = "/";
+  path->assign(1, '/');
   return true;
 }
 
