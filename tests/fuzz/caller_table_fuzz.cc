@@ -14,24 +14,21 @@
 #include <string>
 #include <vector>
 
-#include "memory_os.h"
 #include "report/report_output.h"
 #include "safety/checkpoint.h"
+#include "support/fault_os.h"
+#include "support/memory_os.h"
 
-namespace twtrim::fuzz {
+namespace twtrim {
 namespace {
 
 const char kHome[] = "H";
 const char kMessageDir[] = "M";
 
-class CheckOs : public MemoryOs {
- public:
+struct Input {
+  uint8_t flags = 0;
   std::vector<std::string> processes;
-  bool processListFails = false;
-  bool ListProcessNames(std::vector<std::string>* names) override {
-    *names = processes;
-    return !processListFails;
-  }
+  bool Has(uint8_t flag) const { return (flags & flag) != 0; }
 };
 
 void Check(bool condition, const char* what) {
@@ -54,12 +51,12 @@ bool IsTosser(const std::string& name) {
 
 // Lines the check must print, or -1 when it may print any number (a read
 // fault makes the outcome depend on where it strikes); `*pass` the verdict.
-int ExpectedLines(const CheckOs& os, const std::vector<uint8_t>& table, bool marker, bool verbose,
+int ExpectedLines(const Input& in, const std::vector<uint8_t>& table, bool marker, bool verbose,
                   bool* pass) {
   *pass = false;
   const size_t size = table.size();
   if (size != 1530 && size != 1536) return 2;
-  if (os.failSeeks || os.failReadFrom != 0 || os.shortReadAt != 0) return 1;
+  if (in.Has(4) || in.Has(8) || in.Has(16)) return 1;
   int active = 0;
   for (size_t slot = 0; slot < 255; ++slot) {
     const uint16_t userNo = static_cast<uint16_t>(table[slot * 6] | table[slot * 6 + 1] << 8);
@@ -68,8 +65,8 @@ int ExpectedLines(const CheckOs& os, const std::vector<uint8_t>& table, bool mar
   if (active > 0) return active + 2 + (verbose ? 1 : 0);
   const int passed = verbose ? 2 : 0;  // format and caller lines
   if (marker) return passed + 2;
-  if (os.processListFails || os.processes.empty()) return passed + 1 + (verbose ? 1 : 0);
-  for (const std::string& name : os.processes) {
+  if (in.Has(32) || in.processes.empty()) return passed + 1 + (verbose ? 1 : 0);
+  for (const std::string& name : in.processes) {
     if (IsTosser(name)) return passed + 1 + (verbose ? 1 : 0);
   }
   *pass = true;
@@ -90,11 +87,10 @@ int CountLines(const std::string& text) {
 }
 
 }  // namespace
-}  // namespace twtrim::fuzz
+}  // namespace twtrim
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace twtrim;
-  using namespace twtrim::fuzz;
   size_t at = 0;
   const uint8_t flags = at < size ? data[at++] : 0;
   const size_t nameLength = at < size ? data[at++] % 16 : 0;
@@ -102,24 +98,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (; name.size() < nameLength && at < size; ++at) name += static_cast<char>(data[at]);
   const std::vector<uint8_t> table(data + at, data + size);
 
-  CheckOs os;
-  os.files[std::string(kHome) + "/WORK/TWWHOSON.DAT"] = table;
+  Input in{flags, {"init", "bash"}};
+  if (!name.empty()) in.processes.push_back(name);
+  MemoryOs memory;
+  memory.WriteFile(std::string(kHome) + "/WORK/TWWHOSON.DAT", std::string(table.begin(), table.end()));
   const bool marker = (flags & 1) != 0;
-  if (marker) os.files[std::string(kMessageDir) + "/VIZIZE.BSY"] = {};
-  if (flags & 4) os.failReadFrom = 1;
-  if (flags & 8) os.shortReadAt = 1;
-  if (flags & 16) os.failSeeks = true;
-  os.processListFails = (flags & 32) != 0;
-  os.processes = {"init", "bash"};
-  if (!name.empty()) os.processes.push_back(name);
+  if (marker) memory.WriteFile(std::string(kMessageDir) + "/VIZIZE.BSY", "");
+  FaultOs os(memory);
+  if (in.Has(4)) os.AddFault({{OsCall::kRead, "", 1}, FaultEffect::kFail, true});
+  if (in.Has(8)) os.ShortNthCall(OsCall::kRead, 1);
+  if (in.Has(16)) os.AddFault({{OsCall::kSeek, "", 0}, FaultEffect::kFail, false});
+  os.SetProcessNames(in.processes);
+  if (in.Has(32)) os.FailProcessList();
 
   ReportOutput out(os);
   const bool verbose = (flags & 2) != 0;
   out.SetVerbose(verbose);
   bool pass = false;
-  const int expected = ExpectedLines(os, table, marker, verbose, &pass);
+  const int expected = ExpectedLines(in, table, marker, verbose, &pass);
   const bool result = RunSafetyCheck(os, out, kHome, kMessageDir, kAfterScan);
   Check(result == pass, "verdict matches the independent reading");
-  Check(CountLines(os.stdoutText) == expected, "line count matches the independent reading");
+  Check(CountLines(os.stdoutText()) == expected, "line count matches the independent reading");
   return 0;
 }

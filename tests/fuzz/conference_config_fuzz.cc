@@ -14,17 +14,27 @@
 //       one byte whose low bit turns the highest of them into a directory
 //   the rest: the bytes of TWMCONF.DAT
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "msgbase/conference_list.h"
 #include "msgbase/records.h"
 #include "report/report_output.h"
+#include "support/fault_os.h"
+#include "support/memory_os.h"
 
-namespace twtrim::fuzz {
+namespace twtrim {
 namespace {
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
 
 constexpr char kConfig[] = "H/TWMCONF.DAT";
 constexpr char kMessageDir[] = "H/MESSAGE";
@@ -73,7 +83,7 @@ void CheckNames(const ConferenceList& list, const std::vector<uint8_t>& bytes, u
 // per record), or more than any record number when none does.
 void CheckLoad(const ConferenceList& list, const std::string& output, bool present, uint64_t size,
                const std::vector<uint8_t>& bytes, uint64_t failed) {
-  CheckCrLf(output, false);
+  Check(output.empty() || output.find("\r\n") == output.size() - 2, "an error line without CR LF");
   Check(list.present == present, "present flag");
   Check(list.errors <= 1, "more than one load error counted");
   Check(list.errors == 0 ? output.empty() : std::count(output.begin(), output.end(), '\n') == 1,
@@ -127,42 +137,41 @@ void CheckDiscovery(uint32_t highest, const std::vector<bool>& exists) {
   }
 }
 
-void Discover(LogOs& os, const uint8_t* bitmap, bool lastIsDirectory) {
+void Discover(MemoryOs& os, const uint8_t* bitmap, bool lastIsDirectory) {
   std::vector<bool> exists(kMaxConference + 1, false);
   uint32_t last = 0;
   for (uint32_t n = 1; n <= kMaxConference; ++n) {
     if ((bitmap[(n - 1) / 8] >> ((n - 1) % 8) & 1) == 0) continue;
     std::string path;
     Check(ConferenceFilePath(&path, kMessageDir, n, "PTR"), "PTR path");
-    os.files[path] = {};
+    os.WriteFile(path, "");
     exists[n] = true;
     last = n;
   }
   if (lastIsDirectory && last != 0) {
     std::string path;
     ConferenceFilePath(&path, kMessageDir, last, "PTR");
-    os.files.erase(path);
-    os.directories.insert(path);
+    os.DeleteFile(path);
+    os.MakeDirectories(path);
     exists[last] = false;  // a directory named like a PTR file is no conference
   }
   CheckDiscovery(DiscoverHighestConference(os, kMessageDir), exists);
 }
 
 }  // namespace
-}  // namespace twtrim::fuzz
+}  // namespace twtrim
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace twtrim;
-  using namespace twtrim::fuzz;
   if (size < 2) return 0;
   const uint8_t flags = data[0];
   const uint8_t detail = data[1];
   size_t at = 2;
 
-  LogOs os;
+  MemoryOs memory;
   if (flags & 32) {
     if (size < at + 126) return 0;
-    Discover(os, data + at, data[at + 125] & 1);
+    Discover(memory, data + at, data[at + 125] & 1);
     at += 126;
   }
 
@@ -170,27 +179,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool missing = (flags & 1) != 0;
   const bool directory = !missing && (flags & 2) != 0;
   if (directory) {
-    os.directories.insert(kConfig);
+    memory.MakeDirectories(kConfig);
   } else if (!missing) {
-    os.files[kConfig] = bytes;
+    memory.WriteFile(kConfig, std::string(bytes.begin(), bytes.end()));
   }
   uint64_t fileSize = bytes.size();
-  if (flags & 16) {
+  if ((flags & 16) && !missing && !directory) {
     fileSize = FakedSize(detail, bytes.size());
-    os.sizeOverride[kConfig] = fileSize;
+    memory.FakeSize(kConfig, fileSize);
   }
+  FaultOs os(memory);
   uint64_t failed = UINT64_MAX;
   if (flags & 4) {
-    os.failReadFrom = 1 + detail % 8;
-    failed = os.failReadFrom - 1;
+    os.AddFault({{OsCall::kRead, "TWMCONF.DAT", 1u + detail % 8}, FaultEffect::kFail, true});
+    failed = detail % 8;
   }
   if (flags & 8) {
-    os.shortReadAt = 1 + (detail >> 3) % 8;
-    failed = std::min<uint64_t>(failed, os.shortReadAt - 1);
+    os.ShortNthCall(OsCall::kRead, 1 + (detail >> 3) % 8);
+    failed = std::min<uint64_t>(failed, (detail >> 3) % 8);
   }
 
   ReportOutput out(os);
   const ConferenceList list = LoadConferenceList(os, out, kConfig);
-  CheckLoad(list, os.stdoutText, !missing && !directory, fileSize, bytes, failed);
+  CheckLoad(list, os.stdoutText(), !missing && !directory, fileSize, bytes, failed);
   return 0;
 }

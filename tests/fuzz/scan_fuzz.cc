@@ -17,15 +17,16 @@
 #include <cstring>
 #include <string>
 
-#include "memory_os.h"
 #include "msgbase/name_crc.h"
 #include "msgbase/records.h"
 #include "report/report_output.h"
 #include "scan/conference_plan.h"
 #include "scan/conference_scan.h"
 #include "scan/run_totals.h"
+#include "support/fault_os.h"
+#include "support/memory_os.h"
 
-namespace twtrim::fuzz {
+namespace twtrim {
 namespace {
 
 const char kDir[] = "M";
@@ -130,11 +131,10 @@ void CheckVerdict(const ConferenceScan& s) {
 }
 
 }  // namespace
-}  // namespace twtrim::fuzz
+}  // namespace twtrim
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace twtrim;
-  using namespace twtrim::fuzz;
   Reader in(data, size);
   const uint8_t flags = in.Byte();
   const uint32_t records = in.Byte() % 40;
@@ -147,44 +147,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (flags & 4) ptr.resize(ptr.size() + (detail & 15));
   if ((flags & 8) && !idx.empty()) idx.resize(idx.size() - kIdxRecordSize);
 
-  MemoryOs os;
+  MemoryOs memory;
   const std::string datPath = Path("DAT");
-  os.files[Path("PTR")] = std::move(ptr);
-  os.files[Path("IDX")] = std::move(idx);
-  os.files[datPath] = {};  // never read: only its size matters
+  memory.WriteFile(Path("PTR"), std::string(ptr.begin(), ptr.end()));
+  memory.WriteFile(Path("IDX"), std::string(idx.begin(), idx.end()));
+  memory.WriteFile(datPath, "");  // never read: only its size matters
   const uint32_t datBlocks = (detail & 0x60) == 0x60 ? 65282 + blocks : blocks;
-  os.sizeOverride[datPath] = uint64_t{datBlocks} * kDatBlockSize + ((flags & 4) ? detail >> 7 : 0);
+  memory.FakeSize(datPath, uint64_t{datBlocks} * kDatBlockSize + ((flags & 4) ? detail >> 7 : 0));
   bool allPresent = true;
   if (flags & 16) {
     static const char* const kExtensions[] = {"PTR", "IDX", "DAT"};
-    os.files.erase(Path(kExtensions[detail % 3]));
+    memory.DeleteFile(Path(kExtensions[detail % 3]));
     allPresent = false;
   }
-  if (flags & 32) os.failReadFrom = 1 + detail % 8;
-  if (flags & 64) os.shortReadAt = 1 + (detail >> 3) % 8;
-  os.failSeeks = (flags & 128) != 0;
 
   ConferenceScan first;
   RunTotals totals;
   for (int run = 0; run < 4; ++run) {
     const bool verbose = run & 1, write = run & 2;
-    os.stdoutText.clear();
-    os.reads = 0;
+    FaultOs os(memory);
+    if (flags & 32) os.AddFault({{OsCall::kRead, "", 1u + detail % 8}, FaultEffect::kFail, true});
+    if (flags & 64) os.ShortNthCall(OsCall::kRead, 1 + (detail >> 3) % 8);
+    if (flags & 128) os.AddFault({{OsCall::kSeek, "", 0}, FaultEffect::kFail, false});
     ReportOutput out(os);
     out.SetVerbose(verbose);
     ConferenceScan scan;
     ScanConference(os, out, kDir, 1, "Fuzz", write, &scan);
-    CheckLines(os.stdoutText);
+    CheckLines(os.stdoutText());
     if (run == 0) {
       first = scan;
       CheckVerdict(scan);
-      Check(Count(os.stdoutText, "\n  RESULT: ") == (allPresent ? 1u : 0u),
+      Check(Count(os.stdoutText(), "\n  RESULT: ") == (allPresent ? 1u : 0u),
             "one RESULT line exactly when the files open");
     } else {
       Check(scan == first, "detail or mode changed the counts");
     }
     if (verbose && allPresent && scan.validationErrors == 0) {
-      Check(Count(os.stdoutText, "\n    RESULT: ") == 1, "verbose plan without its RESULT");
+      Check(Count(os.stdoutText(), "\n    RESULT: ") == 1, "verbose plan without its RESULT");
     }
     AddPlanToTotals(&totals, scan);
     PrintSummary(out, totals, 0, 0, write);

@@ -1,6 +1,5 @@
 #include "support/app_harness.h"
 
-#include <cstdio>
 
 #include "app/run_sequence.h"
 
@@ -37,13 +36,9 @@ std::vector<std::string> AppHarness::Arguments(const std::vector<std::string>& s
 }
 
 AppRun AppHarness::Run(const std::vector<std::string>& switches) {
-  return RunArguments(Arguments(switches));
-}
-
-AppRun AppHarness::RunArguments(const std::vector<std::string>& arguments) {
   os_->ClearStdout();
   AppRun run;
-  run.exitCode = RunProgram(*os_, arguments);
+  run.exitCode = RunProgram(*os_, Arguments(switches));
   run.output = os_->stdoutText();
   run.lines = ReportLines(run.output, &run.allCrLf);
   return run;
@@ -84,11 +79,6 @@ board::MessageShape ShapeAt(board::MessageShape shape, uint16_t where) {
   return shape;
 }
 
-board::MessageShape ShapeWrongCrc(board::MessageShape shape) {
-  shape.wrongFromCrc = true;
-  return shape;
-}
-
 void BeforeCheckpoint(AppHarness& harness, uint64_t nth, std::function<void()> action) {
   harness.os().AddHook({OsCall::kOpenSharedRead, "WORK/TWWHOSON.DAT", nth}, std::move(action));
 }
@@ -99,27 +89,6 @@ void FlipByte(const std::string& path, size_t offset) {
   ASSERT_LT(offset, bytes.size());
   bytes[offset] = static_cast<char>(bytes[offset] ^ 0x01);
   ASSERT_TRUE(WriteWholeFile(path, bytes));
-}
-
-uint32_t Fnv1a(std::string_view bytes) {
-  uint32_t h = 0x811C9DC5u;
-  for (unsigned char c : bytes) h = (h ^ c) * 0x01000193u;
-  return h;
-}
-
-uint32_t Crc32(std::string_view bytes) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char c : bytes) {
-    crc ^= c;
-    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return ~crc;
-}
-
-std::string Hex8(uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", value);
-  return text;
 }
 
 }  // namespace twtrim::test

@@ -66,8 +66,6 @@ class AppHarness {
   // The argument vector of a run: program name, `switches`, then /HOME=.
   std::vector<std::string> Arguments(const std::vector<std::string>& switches) const;
   AppRun Run(const std::vector<std::string>& switches);
-  // A run with exactly this argument vector (entry 0 the program name).
-  AppRun RunArguments(const std::vector<std::string>& arguments);
 
   // The whole file, or "" when it cannot be read.
   std::string ReadFile(const std::string& path) const;
@@ -92,19 +90,13 @@ ConferenceBytes ToBytes(const board::ConferenceFiles& files);
 // record points at.
 board::ConferenceFiles MakeConference(const std::vector<board::MessageShape>& shapes,
                                       uint32_t unreferencedBlocks = 0);
-// The MessageShape with an explicit Where, or with an IDX From CRC matching neither convention.
+// The MessageShape with an explicit Where.
 board::MessageShape ShapeAt(board::MessageShape shape, uint16_t where);
-board::MessageShape ShapeWrongCrc(board::MessageShape shape);
 
 // Runs `action` before the nth safety checkpoint of a run (the nth time the
 // caller table is opened).
 void BeforeCheckpoint(AppHarness& harness, uint64_t nth, std::function<void()> action);
 // Flips the lowest bit of byte `offset` of the file.
 void FlipByte(const std::string& path, size_t offset);
-
-// Independent whole-file hashes, as the integrity report prints them.
-uint32_t Fnv1a(std::string_view bytes);
-uint32_t Crc32(std::string_view bytes);
-std::string Hex8(uint32_t value);
 
 }  // namespace twtrim::test

@@ -106,21 +106,6 @@ void BoardImage::SetConference(uint32_t conference, const ConferenceBytes& bytes
   files[ConferenceFile(conference, "DAT")] = bytes.dat;
 }
 
-BoardImage BoardImage::Read(Os& os, const std::string& home, const BoardImage& like) {
-  BoardImage image;
-  image.conferences = like.conferences;
-  for (const auto& [path, bytes] : like.files) {
-    std::unique_ptr<OsFile> file = os.OpenSharedRead(home + "/" + path);
-    if (!file) continue;
-    std::string& out = image.files[path];
-    char buffer[65536];
-    for (uint32_t got = 0; file->Read(buffer, sizeof buffer, &got) && got > 0;) {
-      out.append(buffer, got);
-    }
-  }
-  return image;
-}
-
 BoardImage ImageOf(const std::vector<std::pair<uint32_t, board::ConferenceFiles>>& conferences,
                    const std::vector<uint32_t>& companions) {
   BoardImage image;

@@ -26,9 +26,6 @@ struct BoardImage {
   static std::string ConferenceFile(uint32_t conference, const char* extension);
   ConferenceBytes Conference(uint32_t conference) const;
   void SetConference(uint32_t conference, const ConferenceBytes& bytes);
-  // The image of a board's files under `home` in `os` (the files of the image
-  // only: the conferences, companions and control files).
-  static BoardImage Read(Os& os, const std::string& home, const BoardImage& like);
 };
 
 // TWMCONF.DAT naming every conference, an idle caller table and these

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "support/memory_os.h"
 
 namespace twtrim {
 
@@ -159,16 +158,7 @@ FaultOs::~FaultOs() = default;
 uint64_t FaultOs::calls() const { return state_->total; }
 uint64_t FaultOs::calls(OsCall kind) const { return state_->perKind[static_cast<int>(kind)]; }
 const std::vector<CallRecord>& FaultOs::log() const { return state_->log; }
-void FaultOs::ResetCounts() {
-  state_->total = 0;
-  for (uint64_t& count : state_->perKind) count = 0;
-  state_->log.clear();
-}
-
 void FaultOs::AddFault(const FaultRule& rule) { state_->rules.push_back({rule}); }
-void FaultOs::FailNthCall(OsCall kind, uint64_t n, bool persistent) {
-  AddFault({{kind, "", n}, FaultEffect::kFail, persistent});
-}
 void FaultOs::FailPath(const std::string& pathSuffix) {
   AddFault({{std::nullopt, pathSuffix, 0}, FaultEffect::kFail, false});
 }
@@ -189,27 +179,6 @@ void FaultOs::BeforeCall(uint64_t n, std::function<void()> action) {
 void FaultOs::BeforeCall(OsCall kind, const std::string& pathSuffix, std::function<void()> action) {
   AddHook({kind, pathSuffix, 1}, std::move(action));
 }
-void FaultOs::ClearHooks() { state_->hooks.clear(); }
-
-void FaultOs::ChangeAndRevert(const CallMatch& change, const CallMatch& revert,
-                              const std::string& path, uint64_t offset, const std::string& bytes) {
-  auto old = std::make_shared<std::optional<std::string>>();
-  CallMatch first = change;
-  if (first.nth == 0) first.nth = 1;
-  AddHook(first, [this, old, path, offset, bytes] {
-    std::string replaced;
-    if (PatchFile(real_, path, offset, bytes, &replaced)) *old = replaced;
-  });
-  CallMatch back = revert;
-  back.nth = 0;
-  AddHook(back, [this, old, path, offset] {
-    if (!old->has_value()) return;
-    std::string ignored;
-    PatchFile(real_, path, offset, **old, &ignored);
-    old->reset();
-  });
-}
-
 std::unique_ptr<OsFile> FaultOs::Open(OsCall kind, const std::string& path,
                                       std::unique_ptr<OsFile> (Os::*open)(const std::string&)) {
   if (state_->Enter(kind, path) != Verdict::kPass) return nullptr;
@@ -260,7 +229,7 @@ bool FaultOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* e
          real_.ListDirectory(pattern, entries);
 }
 bool FaultOs::CurrentDirectory(std::string* path) {
-  return state_->Enter(OsCall::kCurrentDirectory, "") == Verdict::kPass && !failCurrentDirectory_ &&
+  return state_->Enter(OsCall::kCurrentDirectory, "") == Verdict::kPass &&
          real_.CurrentDirectory(path);
 }
 bool FaultOs::ListProcessNames(std::vector<std::string>* names) {
@@ -271,18 +240,4 @@ bool FaultOs::ListProcessNames(std::vector<std::string>* names) {
   *names = *processNames_;
   return true;
 }
-bool FaultOs::ConsoleSize(int* rows, int* columns) {
-  if (!hasConsoleSize_) return false;
-  *rows = rows_;
-  *columns = columns_;
-  return true;
-}
-bool FaultOs::ReadKeyEvent(KeyEvent* event) {
-  ++keyReads_;
-  if (keys_.empty()) return false;
-  *event = keys_.front();
-  keys_.pop_front();
-  return true;
-}
-
 }  // namespace twtrim

@@ -15,7 +15,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -80,10 +79,8 @@ class FaultOs : public Os {
   uint64_t calls() const;
   uint64_t calls(OsCall kind) const;
   const std::vector<CallRecord>& log() const;
-  void ResetCounts();  // counts and log; rules and hooks keep their match counters
 
   void AddFault(const FaultRule& rule);
-  void FailNthCall(OsCall kind, uint64_t n, bool persistent = false);
   void FailPath(const std::string& pathSuffix);  // every call on it
   void FailPath(OsCall kind, const std::string& pathSuffix);
   void ShortNthCall(OsCall kind, uint64_t n);  // Read or Write number n moves half
@@ -94,14 +91,6 @@ class FaultOs : public Os {
   void BeforeCall(uint64_t n, std::function<void()> action);  // the nth call of any kind
   // Before the first call of `kind` on `pathSuffix` (empty: any path).
   void BeforeCall(OsCall kind, const std::string& pathSuffix, std::function<void()> action);
-  void ClearHooks();
-  // Another process at work: before the first call matching `change`, the
-  // file at `path` gets `bytes` written at `offset` in place (through the
-  // wrapped Os's files, uncounted); before the first call matching `revert`
-  // after that, the bytes it had are put back.
-  void ChangeAndRevert(const CallMatch& change, const CallMatch& revert, const std::string& path,
-                       uint64_t offset, const std::string& bytes);
-
   const std::string& stdoutText() const { return stdout_; }
   void ClearStdout() { stdout_.clear(); }
 
@@ -112,26 +101,7 @@ class FaultOs : public Os {
   }
   void FailProcessList() { failProcessList_ = true; }
   void SetNow(const LocalTime& time) { now_ = time; }
-  void FailCurrentDirectory() { failCurrentDirectory_ = true; }
   void SetFreeSpace(uint64_t bytes) { freeSpace_ = bytes; }
-  // The console never forwards: by default it is not interactive, its size is
-  // unknown and ReadKeyEvent fails (the key queue is empty).
-  void SetInteractive(bool interactive) { interactive_ = interactive; }
-  void SetConsoleSize(int rows, int columns) {
-    hasConsoleSize_ = true;
-    rows_ = rows;
-    columns_ = columns;
-  }
-  void FailConsoleSize() { hasConsoleSize_ = false; }
-  void QueueKey(const KeyEvent& event) { keys_.push_back(event); }
-  void QueueKeys(const std::vector<KeyEvent>& events) {
-    keys_.insert(keys_.end(), events.begin(), events.end());
-  }
-  size_t queuedKeys() const { return keys_.size(); }
-  uint64_t keyReads() const { return keyReads_; }  // ReadKeyEvent calls, answered or not
-  // The handler is recorded, never installed in the real process.
-  ControlHandler controlHandler() const { return handler_; }
-
   std::unique_ptr<OsFile> OpenSharedRead(const std::string& path) override;
   std::unique_ptr<OsFile> CreateNew(const std::string& path) override;
   std::unique_ptr<OsFile> OpenForAppend(const std::string& path) override;
@@ -147,10 +117,11 @@ class FaultOs : public Os {
   bool FreeSpace(const std::string& directory, uint64_t* bytes) override;
   LocalTime Now() override { return now_ ? *now_ : real_.Now(); }
   void WriteStdout(const char* data, size_t size) override { stdout_.append(data, size); }
-  bool IsInteractiveConsole() override { return interactive_; }
-  bool ConsoleSize(int* rows, int* columns) override;
-  bool ReadKeyEvent(KeyEvent* event) override;
-  void InstallControlHandler(ControlHandler handler) override { handler_ = handler; }
+  // The console never forwards, and no handler reaches the real process.
+  bool IsInteractiveConsole() override { return false; }
+  bool ConsoleSize(int*, int*) override { return false; }
+  bool ReadKeyEvent(KeyEvent*) override { return false; }
+  void InstallControlHandler(ControlHandler) override {}
   std::vector<std::string> CommandLineArguments() override { return real_.CommandLineArguments(); }
 
   // Shared with the files this Os opened, so a file that outlives the FaultOs
@@ -167,12 +138,7 @@ class FaultOs : public Os {
   std::optional<std::vector<std::string>> processNames_;
   std::optional<LocalTime> now_;
   std::optional<uint64_t> freeSpace_;
-  bool failProcessList_ = false, failCurrentDirectory_ = false;
-  bool interactive_ = false, hasConsoleSize_ = false;
-  int rows_ = 0, columns_ = 0;
-  std::deque<KeyEvent> keys_;
-  uint64_t keyReads_ = 0;
-  ControlHandler handler_ = nullptr;
+  bool failProcessList_ = false;
 };
 
 }  // namespace twtrim

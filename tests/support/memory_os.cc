@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <utility>
 
 namespace twtrim {
@@ -38,7 +37,9 @@ class MemoryFile : public OsFile {
   }
   bool Seek(uint64_t offset) override { return node_ && (position_ = offset, true); }
   bool SeekToEnd() override { return node_ && (position_ = node_->bytes.size(), true); }
-  bool Size(uint64_t* size) override { return node_ && (*size = node_->bytes.size(), true); }
+  bool Size(uint64_t* size) override {
+    return node_ && (*size = node_->fakedSize ? node_->fakedSize : node_->bytes.size(), true);
+  }
   bool Flush() override { return node_ != nullptr; }
   bool Close() override { return std::exchange(node_, nullptr) != nullptr; }
   bool Identity(FileIdentity* identity) override {
@@ -91,18 +92,12 @@ bool IsAbsolute(const std::string& path) {
 MemoryOs::MemoryOs() { directories_.insert("/"); }
 
 MemoryOs::MemoryOs(const MemoryOs& other)
-    : directories_(other.directories_),
-      current_(other.current_),
-      nextId_(other.nextId_),
-      now_(other.now_),
-      processes_(other.processes_),
-      freeSpace_(other.freeSpace_),
-      arguments_(other.arguments_) {
+    : directories_(other.directories_), nextId_(other.nextId_) {
   for (const auto& [key, node] : other.files_) files_[key] = std::make_shared<Node>(*node);
 }
 
 std::string MemoryOs::Normalise(const std::string& path) const {
-  std::string whole = IsAbsolute(path) ? path : current_ + "/" + path;
+  std::string whole = IsAbsolute(path) ? path : "/" + path;
   std::replace(whole.begin(), whole.end(), '\\', '/');
   std::vector<std::string> parts;
   size_t start = 0;
@@ -154,11 +149,6 @@ bool MemoryOs::ReadFile(const std::string& path, std::string* bytes) const {
   if (it == files_.end()) return false;
   *bytes = it->second->bytes;
   return true;
-}
-
-std::string* MemoryOs::Bytes(const std::string& path) {
-  auto it = files_.find(Normalise(path));
-  return it == files_.end() ? nullptr : &it->second->bytes;
 }
 
 std::vector<std::string> MemoryOs::FilesUnder(const std::string& directory) const {
@@ -248,7 +238,7 @@ bool MemoryOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* 
 }
 
 bool MemoryOs::CurrentDirectory(std::string* path) {
-  *path = current_;
+  path->assign(1, '/');
   return true;
 }
 
@@ -258,26 +248,8 @@ bool MemoryOs::FreeSpace(const std::string& directory, uint64_t* bytes) {
 }
 
 bool MemoryOs::ListProcessNames(std::vector<std::string>* names) {
-  *names = processes_;
+  *names = {"init", "bash"};
   return true;
-}
-
-bool PatchFile(Os& os, const std::string& path, uint64_t offset, const std::string& bytes,
-               std::string* old) {
-  if (auto* memory = dynamic_cast<MemoryOs*>(&os)) {
-    std::string* file = memory->Bytes(path);
-    if (file == nullptr || offset + bytes.size() > file->size()) return false;
-    *old = file->substr(offset, bytes.size());
-    file->replace(offset, bytes.size(), bytes);
-    return true;
-  }
-  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-  old->assign(bytes.size(), '\0');
-  file.seekg(static_cast<std::streamoff>(offset));
-  file.read(old->data(), static_cast<std::streamsize>(old->size()));
-  file.seekp(static_cast<std::streamoff>(offset));
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file.flush());
 }
 
 }  // namespace twtrim

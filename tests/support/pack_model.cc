@@ -164,66 +164,15 @@ std::string HeaderDifference(const std::string& before, const std::string& after
   return "";
 }
 
-std::string IndexDifference(const std::string& before, const std::string& after,
-                            const std::string& header, bool identityMayBeStale) {
-  if (before.compare(0, kIdxMsgNumber, after, 0, kIdxMsgNumber) != 0) {
-    return "IDX name CRCs changed";
-  }
-  if (identityMayBeStale) return "";
-  if (Get(after, kIdxMsgNumber, 4) != Get(header, kMsgNumber, 4) ||
-      Get(after, kIdxOrg, 4) != Get(header, kOrg, 4)) {
-    return "IDX identity differs from the header";
-  }
-  return "";
-}
-
-std::string MessageDifference(const ModelMessage& before, const ModelMessage& after,
-                              bool identityMayBeStale) {
-  std::string difference = HeaderDifference(before.ptr, after.ptr);
-  if (difference.empty()) {
-    difference = IndexDifference(before.idx, after.idx, after.ptr, identityMayBeStale);
-  }
-  if (difference.empty() && after.body != before.body) difference = "body differs";
-  return difference;
+// A message is whole when its header differs at most by a rebuild's
+// changes, its IDX name CRCs are the same and its body is.
+bool Whole(const ModelMessage& before, const ModelMessage& after) {
+  return HeaderDifference(before.ptr, after.ptr).empty() &&
+         before.idx.compare(0, kIdxMsgNumber, after.idx, 0, kIdxMsgNumber) == 0 &&
+         after.body == before.body;
 }
 
 }  // namespace
-
-std::string CompareMessages(const ConferenceBytes& original, const ConferenceBytes& written,
-                            bool identityMayBeStale) {
-  std::vector<ModelMessage> before, after;
-  std::string error;
-  if (!SplitMessages(original, &before, &error)) return "original: " + error;
-  if (!SplitMessages(written, &after, &error)) return "written: " + error;
-  size_t next = 0;
-  for (const ModelMessage& m : before) {
-    if (!IsLive(m)) continue;
-    if (next == after.size()) return "message " + std::to_string(Number(m.ptr)) + " is missing";
-    const std::string difference = MessageDifference(m, after[next], identityMayBeStale);
-    if (!difference.empty()) {
-      return "message " + std::to_string(Number(m.ptr)) + ", " + Slot(next) + ": " + difference;
-    }
-    ++next;
-  }
-  if (next != after.size()) return std::to_string(after.size() - next) + " extra message(s)";
-  return "";
-}
-
-std::string CheckIntact(const ConferenceBytes& original, const ConferenceBytes& live) {
-  std::vector<ModelMessage> before, after;
-  std::string error;
-  if (!SplitMessages(original, &before, &error)) return "original: " + error;
-  if (!SplitMessages(live, &after, &error)) return error;
-  size_t next = 0;  // messages keep their order: each is looked for after the last
-  for (size_t i = 0; i < after.size(); ++i) {
-    while (next < before.size() && Number(before[next].ptr) != Number(after[i].ptr)) ++next;
-    if (next == before.size()) return Slot(i) + " is no original message in its place";
-    const std::string difference = MessageDifference(before[next], after[i], true);
-    if (!difference.empty()) return Slot(i) + ": " + difference;
-    ++next;
-  }
-  return "";
-}
 
 std::vector<int32_t> MissingMessages(const ConferenceBytes& original,
                                      const ConferenceBytes& live) {
@@ -236,7 +185,7 @@ std::vector<int32_t> MissingMessages(const ConferenceBytes& original,
     if (!IsLive(m)) continue;
     bool found = false;
     for (size_t i = 0; readable && i < after.size() && !found; ++i) {
-      found = Number(after[i].ptr) == Number(m.ptr) && MessageDifference(m, after[i], true).empty();
+      found = Number(after[i].ptr) == Number(m.ptr) && Whole(m, after[i]);
     }
     if (!found) missing.push_back(Number(m.ptr));
   }

@@ -46,21 +46,6 @@ struct ExpectedPack {
 // overlapping or unreferenced bodies are outside the model (kUnusable).
 ExpectedPack PackConference(const ConferenceBytes& original);
 
-// Compares a written conference with its original message by message: the
-// live originals in order, each header byte-identical but for Where and the
-// thread repairs, each IDX entry identical but for its identity (which must
-// match the header unless `identityMayBeStale`), each body equal. Empty when
-// they agree, otherwise the first difference in words.
-std::string CompareMessages(const ConferenceBytes& original, const ConferenceBytes& written,
-                            bool identityMayBeStale = false);
-
-// Whether a conference, packed or not, still holds whole messages: every
-// slot an original message (found by number, in original order) with its
-// own header but for Where and the thread repairs, its own name CRCs and
-// its own body. Files replaced out of step (headers of one state, bodies of
-// another) fail. Empty when intact, otherwise the first fault in words.
-std::string CheckIntact(const ConferenceBytes& original, const ConferenceBytes& live);
-
 // The numbers of the original's live messages that `live` does not hold
 // whole (own header but for Where and the thread repairs, own name CRCs,
 // own body), in slot order; all of them when `live` is no conference.

@@ -1,5 +1,4 @@
-// Reading a report the way an operator does: line by line, with the run's
-// timestamps masked where they cannot be known in advance.
+// Reading a report the way an operator does: line by line.
 #pragma once
 
 #include <initializer_list>
@@ -17,21 +16,13 @@ using Lines = std::vector<std::string>;
 // if any line ends otherwise: a bare LF, or bytes after the last CR LF.
 Lines ReportLines(std::string_view bytes, bool* allCrLf = nullptr);
 
-// "Started:" and "Finished:" values become "<time>", and every
-// TWTRIM32-YYYYMMDD-HHMMSS backup name becomes TWTRIM32-<stamp>.
-Lines MaskTimes(Lines lines);
-
 // The parts one after the other.
 Lines JoinLines(std::initializer_list<Lines> parts);
 
-// `block` appears in `lines` as consecutive lines.
-::testing::AssertionResult HasBlock(const Lines& lines, const Lines& block);
 // `lines` equals `expected`; on failure names the first line that differs.
 ::testing::AssertionResult SameLines(const Lines& lines, const Lines& expected);
 // `lines` ends with exactly `tail`.
 ::testing::AssertionResult EndsWith(const Lines& lines, const Lines& tail);
-// How many lines start with `prefix`.
-size_t CountPrefix(const Lines& lines, std::string_view prefix);
 // Index of the first line equal to `text`, or lines.size().
 size_t IndexOf(const Lines& lines, std::string_view text);
 
@@ -40,10 +31,8 @@ std::string JoinExpected(std::string_view directory, std::string_view name);
 // A labelled report line: the label padded to 20 columns, then the value.
 std::string Labelled(std::string_view label, std::string_view value);
 
-// The RUN COMPLETE block; `finished` is the time text ("<time>" once masked).
+// The RUN COMPLETE block; `finished` is the time text.
 Lines Footer(std::string_view finished, int exitCode, std::string_view safetyResult,
              std::string_view backupDirectory = "");
-// The report header for `arguments` (entry 0 the program name).
-Lines Header(std::string_view started, const std::vector<std::string>& arguments);
 
 }  // namespace twtrim::test

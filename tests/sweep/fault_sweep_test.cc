@@ -5,11 +5,11 @@
 //  - a fault after the first commit rename, so the run rolls back, and a
 //    second fault later, so the rollback itself may fail;
 //  - a crash just before each call of the write, and of a rollback.
-// Crashes stop at every call. Faults, by default, at every 8th call plus
-// every call that creates, replaces or removes a name (second faults at
-// every 16th call of the rollback), on the two fixed
-// boards and one random one; TWTRIM_FULL_SWEEPS=1 injects at every call and
-// adds eleven random boards. Each sweep fails when it judged no run.
+// By default crashes stop at every 2nd call, single faults at every 8th,
+// first faults of a rollback at every 16th (all of these also at every call
+// that creates, replaces or removes a name) and second ones at every 32nd,
+// on the two fixed boards and one random one; TWTRIM_FULL_SWEEPS=1 stops at every call
+// and adds eleven random boards. Each sweep fails when it judged no run.
 #include <functional>
 #include <string>
 #include <vector>
@@ -108,11 +108,11 @@ TEST_P(FaultSweep, ASecondFaultDuringTheRollback) {
   const std::vector<CallRecord>& log = judge_.baseline().log;
   const uint64_t from = CommitRename(log, false);
   if (from == 0) GTEST_SKIP() << "the board has nothing to commit";
-  for (uint64_t first : SweepPoints(log, from, 8)) {
+  for (uint64_t first : SweepPoints(log, from, 16)) {
     MemoryOs os(judge_.board());
     const SweepRun once =
         RunInProcess(os, judge_.home(), Write(), [&](FaultOs& f) { FailAt(f, first); });
-    for (uint64_t second : SweepPoints(once.log, first + 1, 16, false)) {
+    for (uint64_t second : SweepPoints(once.log, first + 1, 32, false)) {
       Run("faults at " + At(log, first) + " and " + At(once.log, second),
           [&](FaultOs& f) { FailAt(f, first), FailAt(f, second); }, false, true);
     }
@@ -122,7 +122,7 @@ TEST_P(FaultSweep, ASecondFaultDuringTheRollback) {
 
 TEST_P(FaultSweep, ACrashAtEachCallOfTheWrite) {
   const std::vector<CallRecord>& log = judge_.baseline().log;
-  for (uint64_t k : SweepPoints(log, 1, 1)) {
+  for (uint64_t k : SweepPoints(log, 1, 2)) {
     Run("crash before " + At(log, k), [k](FaultOs& os) { CrashAtCall(os, k); }, true);
   }
   judge_.Print(GetParam().name + " crashes");
@@ -138,7 +138,7 @@ TEST_P(FaultSweep, ACrashAtEachCallOfTheRollback) {
       RunInProcess(os, judge_.home(), Write(), [last](FaultOs& f) { FailAt(f, last); });
   ASSERT_NE(IndexOf(failed.lines, "ROLLBACK RESULT: originals restored and verified."),
             failed.lines.size());
-  for (uint64_t k : SweepPoints(failed.log, last + 1, 1)) {
+  for (uint64_t k : SweepPoints(failed.log, last + 1, 2)) {
     Run("crash in the rollback before " + At(failed.log, k), [&](FaultOs& f) {
       FailAt(f, last);
       CrashAtCall(f, k);
