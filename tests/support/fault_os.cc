@@ -1,5 +1,7 @@
 #include "support/fault_os.h"
 
+#include <fstream>
+#include <optional>
 #include <utility>
 
 
@@ -240,4 +242,39 @@ bool FaultOs::ListProcessNames(std::vector<std::string>* names) {
   *names = *processNames_;
   return true;
 }
+namespace {
+
+// Writes `bytes` over the file from `offset` on; `*old` gets what was there.
+bool PatchFile(const std::string& path, uint64_t offset, const std::string& bytes,
+               std::string* old) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  old->assign(bytes.size(), '\0');
+  file.seekg(static_cast<std::streamoff>(offset));
+  file.read(old->data(), static_cast<std::streamsize>(old->size()));
+  file.seekp(static_cast<std::streamoff>(offset));
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(file.flush());
+}
+
+}  // namespace
+
+void FaultOs::ChangeAndRevert(const CallMatch& change, const CallMatch& revert,
+                              const std::string& path, uint64_t offset, const std::string& bytes) {
+  auto old = std::make_shared<std::optional<std::string>>();
+  CallMatch first = change;
+  if (first.nth == 0) first.nth = 1;
+  AddHook(first, [old, path, offset, bytes] {
+    std::string replaced;
+    if (PatchFile(path, offset, bytes, &replaced)) *old = replaced;
+  });
+  CallMatch back = revert;
+  back.nth = 0;
+  AddHook(back, [old, path, offset] {
+    if (!old->has_value()) return;
+    std::string ignored;
+    PatchFile(path, offset, **old, &ignored);
+    old->reset();
+  });
+}
+
 }  // namespace twtrim

@@ -91,6 +91,12 @@ class FaultOs : public Os {
   void BeforeCall(uint64_t n, std::function<void()> action);  // the nth call of any kind
   // Before the first call of `kind` on `pathSuffix` (empty: any path).
   void BeforeCall(OsCall kind, const std::string& pathSuffix, std::function<void()> action);
+  // Another process at work on a real file: before the first call matching
+  // `change`, `bytes` are written over the file at `path` from `offset` on
+  // (in place, uncounted); before the next call matching `revert`, the bytes
+  // it had are put back.
+  void ChangeAndRevert(const CallMatch& change, const CallMatch& revert, const std::string& path,
+                       uint64_t offset, const std::string& bytes);
   const std::string& stdoutText() const { return stdout_; }
   void ClearStdout() { stdout_.clear(); }
 
