@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -220,6 +221,25 @@ TEST_F(OsTest, IdentityTellsAFileFromItsReplacement) {
   EXPECT_NE(mine, replaced);
   EXPECT_FALSE(os_->PathIdentity(P("MISSING"), &replaced));
 }
+
+#ifdef _WIN32
+// A scanner's brief open without delete sharing must not fail a commit or a
+// rollback rename: the replace waits for it. (The pause only lets the rename
+// start while the file is held; nothing here measures how long anything takes.)
+TEST_F(OsTest, ReplaceWaitsOutABriefUnsharedOpen) {
+  ASSERT_TRUE(dir_.Write("LIVE", "old") && dir_.Write("LIVE.NEW", "new"));
+  const HANDLE scanner = CreateFileA(P("LIVE").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+  bool renamed = false;
+  std::thread commit([&] { renamed = os_->ReplaceRename(P("LIVE.NEW"), P("LIVE")); });
+  Sleep(300);
+  CloseHandle(scanner);
+  commit.join();
+  EXPECT_TRUE(renamed);
+  EXPECT_EQ(dir_.Read("LIVE"), "new");
+}
+#endif
 
 // The backup's free-space check needs a figure for an existing directory and
 // must not invent one for a missing directory.
