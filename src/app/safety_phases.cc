@@ -128,7 +128,6 @@ bool PostScanPhase(RunState& run) {
 
 void ReleasePhase(RunState& run) {
   if (!run.lockOwned) return;
-  run.lockOwned = false;
   bool replaced = false;
   if (ReleaseSharedTosserLock(&replaced)) {
     run.out.Line("Shared VIZIZE.BSY lock: RELEASED.");

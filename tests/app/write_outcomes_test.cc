@@ -168,6 +168,15 @@ const Outcome kOutcomes[] = {
      [](AppHarness& h) { ASSERT_TRUE(WriteWholeFile(h.MessagePath("TWMSG02.DAT.NEW"), "stale")); },
      4, {"WRITE ERROR: failed while building staged files for CONF2.", kUnchanged, kReleased},
      Board::kOriginal, {"/CONF1..2", "/WRITE"}, {"TWMSG02.DAT.NEW"}},
+    {"staged write fails after the first full buffer",
+     [](AppHarness& h) {
+       std::vector<board::MessageShape> many = {board::Deleted(board::Root(1, 1))};
+       for (int32_t n = 2; n <= 200; ++n) many.push_back(board::Root(n, 1));
+       ASSERT_TRUE(h.AddConference(2, MakeConference(many)));
+       h.os().AddFault({{OsCall::kWrite, "TWMSG02.PTR.NEW", 1}});
+     },
+     4, {"WRITE ERROR: failed while building staged files for CONF2.", kUnchanged, kReleased},
+     Board::kOriginal},
     {"kept body changed during the staged build and changed back",
      [](AppHarness& h) {
        h.os().ChangeAndRevert({OsCall::kCreateNew, "TWMSG01.PTR.NEW", 1},

@@ -380,6 +380,16 @@ TEST_F(RecordAnalysisTest, ShortReadAtSlot40Of100) {
   EXPECT_EQ(r.scan.projectedPtrRecords, 100u);
 }
 
+TEST_F(RecordAnalysisTest, EachMissingFileIsAnError) {
+  for (const char* extension : {"PTR", "IDX", "DAT"}) {
+    WriteConference(1, Conf({Root(1), Deleted(Reply(2, 1))}));
+    ASSERT_TRUE(real_->DeleteFile(FilePath(1, extension)));
+    const ScanResult r = Scan(1);
+    EXPECT_EQ(r.lines, (Lines{"", "CONF 01", "  ERROR: missing " + Shown(1, extension)}));
+    EXPECT_EQ(r.scan.validationErrors, 1u);
+  }
+}
+
 // A failed seek of the PTR file stops the analysis the same way (see the
 // two-million-record limit).
 TEST_F(RecordAnalysisTest, FailedSeekOfTheIdxToTheStart) {
