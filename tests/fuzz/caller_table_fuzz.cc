@@ -1,28 +1,22 @@
 // Feeds arbitrary caller tables, busy markers, process names and faults to
 // the safety check, concise and verbose: no crash, whole CR LF lines, and a
 // pass exactly when the table reads whole with every slot idle, no busy
-// marker is there and the process list holds no tosser; a concise pass is
-// silent, a refusal never.
+// marker is there and no process is the tosser; a concise pass is silent, a
+// refusal never.
 //
 // Input: [0] flags: 1 a busy marker exists, 4 reads fail, 8 one read comes up
 //   short, 16 seeks fail, 32 the process list is unavailable; [1] length of a
 //   process name (mod 16), then its bytes; the rest: the caller table.
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "fuzz_check.h"
-#include "report/report_output.h"
 #include "safety/checkpoint.h"
-#include "support/fault_os.h"
-#include "support/memory_os.h"
 
-namespace twtrim {
+using namespace twtrim;
 namespace {
 
-// A slot is idle when it holds no user (0xFFFF) and its caller is not in the messages.
+// A slot is idle when it holds no user (0xFFFF) and no caller in the messages.
 bool Clear(uint8_t flags, const std::string& table, std::string process) {
   if ((flags & 0x3d) != 0 || (table.size() != 1530 && table.size() != 1536)) return false;
   for (size_t at = 0; at < 1530; at += 6) {
@@ -33,10 +27,8 @@ bool Clear(uint8_t flags, const std::string& table, std::string process) {
 }
 
 }  // namespace
-}  // namespace twtrim
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace twtrim;
   const std::string in(reinterpret_cast<const char*>(data), size);
   const uint8_t flags = size > 0 ? data[0] : 0;
   const std::string process = in.substr(std::min<size_t>(size, 2), size > 1 ? data[1] % 16 : 0);
@@ -44,21 +36,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryOs memory;
   memory.WriteFile("H/WORK/TWWHOSON.DAT", table);
   if (flags & 1) memory.WriteFile("M/VIZIZE.BSY", "");
-  std::vector<std::string> processes = {"init", "bash"};
-  if (!process.empty()) processes.push_back(process);
-  const bool clear = Clear(flags, table, process);
   for (const bool verbose : {false, true}) {
     FaultOs os(memory);
     if (flags & 4) os.AddFault({{OsCall::kRead, "", 1}, FaultEffect::kFail, true});
     if (flags & 8) os.ShortNthCall(OsCall::kRead, 1);
     if (flags & 16) os.AddFault({{OsCall::kSeek, "", 0}, FaultEffect::kFail, false});
-    os.SetProcessNames(processes);
+    os.SetProcessNames({"init", "bash", process});
     if (flags & 32) os.FailProcessList();
     ReportOutput out(os);
     out.SetVerbose(verbose);
-    Check(RunSafetyCheck(os, out, "H", "M", kAfterScan) == clear, "verdict does not fit the input");
+    const bool pass = RunSafetyCheck(os, out, "H", "M", kAfterScan);
     CheckLines(os.stdoutText());
-    Check(verbose || os.stdoutText().empty() == clear, "a concise pass printed, or a refusal did not");
+    Check(pass == Clear(flags, table, process), "verdict does not fit the input");
+    Check(verbose || os.stdoutText().empty() == pass, "a concise pass printed, or a refusal not");
   }
   return 0;
 }

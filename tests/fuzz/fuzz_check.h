@@ -1,22 +1,27 @@
-// What every fuzz target checks alike: a broken invariant aborts, so that
-// libFuzzer keeps the input, and report text comes as whole CR LF lines.
+// What every fuzz target uses: the test Os doubles, and checks that abort on
+// a broken invariant (so libFuzzer keeps the input) or on report text that is
+// not whole CR LF lines.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "report/report_output.h"
+#include "support/fault_os.h"
+#include "support/memory_os.h"
 
 namespace twtrim {
 
 inline void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
+  if (condition) return;
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
 }
 
-// Every CR is followed by LF and every LF preceded by CR; the text is empty
-// or ends a line.
 inline void CheckLines(std::string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r') Check(i + 1 < text.size() && text[i + 1] == '\n', "CR without LF");
