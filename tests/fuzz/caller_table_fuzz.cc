@@ -1,12 +1,9 @@
-// Feeds arbitrary caller tables, busy markers, process names and faults to
-// the safety check, concise and verbose: no crash, whole CR LF lines, and a
-// pass exactly when the table reads whole with every slot idle, no busy
-// marker is there and no process is the tosser; a concise pass is silent, a
-// refusal never.
-//
-// Input: [0] flags: 1 a busy marker exists, 4 reads fail, 8 one read comes up
-//   short, 16 seeks fail, 32 the process list is unavailable; [1] length of a
-//   process name (mod 16), then its bytes; the rest: the caller table.
+// Feeds arbitrary caller tables, busy markers, process names and faults to the
+// safety check, concise and verbose: no crash, CR LF lines, a pass exactly when
+// the table reads whole with every slot idle, no marker is there and no process
+// is the tosser, and a concise pass alone is silent.
+// Input: [0] flags: 1 busy marker, 4 reads fail, 8 a short read, 16 seeks fail,
+//   32 no process list; [1] process name length (mod 16), the name; the table.
 #include <algorithm>
 #include <cctype>
 
@@ -14,10 +11,9 @@
 #include "safety/checkpoint.h"
 
 using namespace twtrim;
-namespace {
 
 // A slot is idle when it holds no user (0xFFFF) and no caller in the messages.
-bool Clear(uint8_t flags, const std::string& table, std::string process) {
+static bool Clear(uint8_t flags, const std::string& table, std::string process) {
   if ((flags & 0x3d) != 0 || (table.size() != 1530 && table.size() != 1536)) return false;
   for (size_t at = 0; at < 1530; at += 6) {
     if (table[at] != '\xff' || table[at + 1] != '\xff' || table[at + 2] == 'M') return false;
@@ -25,8 +21,6 @@ bool Clear(uint8_t flags, const std::string& table, std::string process) {
   for (char& c : process) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return process != "VIZIZE32.EXE";
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in(reinterpret_cast<const char*>(data), size);

@@ -1,6 +1,5 @@
-// What every fuzz target uses: the test Os doubles, and checks that abort on
-// a broken invariant (so libFuzzer keeps the input) or on report text that is
-// not whole CR LF lines.
+// What every fuzz target uses: the test Os doubles, and checks that abort
+// (so libFuzzer keeps the input) on a broken invariant or a line not ending CR LF.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +22,8 @@ inline void Check(bool condition, const char* what) {
 }
 
 inline void CheckLines(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') Check(i + 1 < text.size() && text[i + 1] == '\n', "CR without LF");
-    if (text[i] == '\n') Check(i > 0 && text[i - 1] == '\r', "LF without CR");
-  }
+  for (size_t i = text.find('\n'); i != text.npos; i = text.find('\n', i + 1))
+    Check(i > 0 && text[i - 1] == '\r', "LF without CR");
   Check(text.empty() || text.ends_with("\r\n"), "text does not end a line");
 }
 

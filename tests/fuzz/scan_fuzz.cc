@@ -1,12 +1,10 @@
 // Feeds arbitrary PTR, IDX and DAT files and faults to the conference scan in
-// all four combinations of report detail and mode: no crash, whole CR LF
-// lines, the same counts every time, and a verdict that fits the input.
-//
-// Input: [0] flags: 4 PTR and DAT sizes off by [3] & 15 and [3] >> 7 bytes,
-//   8 one IDX record short, 16 file [3] % 3 missing, 32 reads fail from a call
-//   on, 64 one read comes up short, 128 seeks fail; [1] records (mod 40);
-//   [2] DAT blocks (65,282 more when [3] has bits 5 and 6 set); then the PTR
-//   bytes, then the IDX bytes (seeds carry IDX name CRCs that match).
+// all four combinations of detail and mode: no crash, whole CR LF lines, the
+// same counts every time, and a verdict that fits the input.
+// Input: [0] flags: 4 PTR, DAT sizes off by [3] & 15, [3] >> 7 bytes, 8 an IDX
+//   record short, 16 file [3] % 3 missing, 32 reads fail from a call on, 64 a
+//   short read, 128 seeks fail; [1] records (mod 40); [2] DAT blocks (65,282 more
+//   if [3] & 0x60 is 0x60); PTR bytes; IDX bytes (the seeds' name CRCs match).
 #include <algorithm>
 
 #include "fuzz_check.h"
@@ -16,25 +14,6 @@
 #include "scan/run_totals.h"
 
 using namespace twtrim;
-namespace {
-
-std::string Path(const char* extension) { return std::string("M/TWMSG01.") + extension; }
-
-// `broken`: a file is missing or has a size no conference has.
-void CheckVerdict(const ConferenceScan& s, bool broken) {
-  Check(!broken || s.validationErrors > 0, "a plainly broken conference passed validation");
-  Check(!s.blocked || (s.deletedCount > 0 && s.reclaimBytes == 0), "blocked, yet reclaiming");
-  Check(s.validationErrors > 0 || s.blocked ||
-            (s.projectedPtrRecords <= s.ptrRecords && s.projectedIdxRecords <= s.idxRecords &&
-             s.projectedDatRecords <= s.datRecords),
-        "packing would grow a file");
-  ConferencePlan plan;
-  Check(BuildConferencePlan(&plan, "M", 1, s) &&
-            (!plan.writeWanted || (s.validationErrors == 0 && !s.blocked && s.needsAction)),
-        "a write planned without grounds");
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string in(reinterpret_cast<const char*>(data), size);
@@ -46,14 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string ptr = in.substr(4, records * kPtrRecordSize), idx = in.substr(4 + ptr.size());
   if (flags & 4) ptr.resize(ptr.size() + (detail & 15));
   if ((flags & 8) && records > 0) idx.resize(idx.size() - kIdxRecordSize);
+  const std::string kFiles[] = {"M/TWMSG01.PTR", "M/TWMSG01.IDX", "M/TWMSG01.DAT"};
   MemoryOs memory;
-  memory.WriteFile(Path("PTR"), ptr);
-  memory.WriteFile(Path("IDX"), idx);
-  memory.WriteFile(Path("DAT"), "");  // only its size is ever read
-  memory.FakeSize(Path("DAT"), uint64_t{blocks} * kDatBlockSize + ((flags & 4) ? detail >> 7 : 0));
-  if (flags & 16)
-    memory.DeleteFile(Path(detail % 3 == 0 ? "PTR" : detail % 3 == 1 ? "IDX" : "DAT"));
-  ConferenceScan first;
+  memory.WriteFile(kFiles[0], ptr);
+  memory.WriteFile(kFiles[1], idx);
+  memory.WriteFile(kFiles[2], "");  // only its size is ever read
+  memory.FakeSize(kFiles[2], uint64_t{blocks} * kDatBlockSize + ((flags & 4) ? detail >> 7 : 0));
+  if (flags & 16) memory.DeleteFile(kFiles[detail % 3]);
+  ConferenceScan s;  // the counts of the first run
   RunTotals totals;
   for (int run = 0; run < 4; ++run) {
     FaultOs os(memory);
@@ -67,10 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AddPlanToTotals(&totals, scan);
     PrintSummary(out, totals, 0, 0, run & 2);
     CheckLines(os.stdoutText());
-    if (run == 0) first = scan;
-    Check(scan == first, "report detail or mode changed the counts");
+    if (run == 0) s = scan;
+    Check(scan == s, "report detail or mode changed the counts");
   }
-  CheckVerdict(first, (flags & 16) || ((flags & 4) && (detail & 0x8f)) ||
-                          ((flags & 8) && records > 0) || blocks > kMaxDatBlocks);
+  const bool broken = (flags & 16) || ((flags & 4) && (detail & 0x8f)) ||  // missing, odd sizes
+                      ((flags & 8) && records > 0) || blocks > kMaxDatBlocks;
+  Check(!broken || s.validationErrors > 0, "a plainly broken conference passed validation");
+  Check(!s.blocked || (s.deletedCount > 0 && s.reclaimBytes == 0), "blocked, yet reclaiming");
+  Check(s.validationErrors > 0 || s.blocked ||
+            (s.projectedPtrRecords <= s.ptrRecords && s.projectedIdxRecords <= s.idxRecords &&
+             s.projectedDatRecords <= s.datRecords),
+        "packing would grow a file");
+  ConferencePlan plan;
+  Check(BuildConferencePlan(&plan, "M", 1, s) &&
+            (!plan.writeWanted || (s.validationErrors == 0 && !s.blocked && s.needsAction)),
+        "a write planned without grounds");
   return 0;
 }
