@@ -3,8 +3,7 @@
 // one error line at most, a verdict that fits the size, and the gap rule.
 // Input: [0] flags: 1 no file, 2 a directory instead, 4 reads fail from a call
 //   on, 8 a short read, 16 a faked size, 32 a PTR-file set follows; [1] details;
-//   with 32, 125 bytes whose bit n-1 puts TWMSG(n).PTR there and a byte whose low
-//   bit makes the highest a directory; the rest: the bytes of TWMCONF.DAT.
+//   with 32, 16 entries of 2 bytes for discovery; the rest: TWMCONF.DAT's bytes.
 #include <algorithm>
 
 #include "fuzz_check.h"
@@ -13,26 +12,26 @@
 
 using namespace twtrim;
 
-static void CheckDiscovery(MemoryOs& os, const uint8_t* bitmap) {
-  std::vector<bool> exists(kMaxConference + 1, false);
+// Puts TWMSG(n).PTR, a directory of that name when bit 15 is set, for the low
+// 10 bits n of each of 16 two-byte entries (0: none).
+static void CheckDiscovery(MemoryOs& os, const uint8_t* entries) {
   std::string path;
-  bool directory = bitmap[125] & 1;  // a directory named like a PTR file is no conference
-  for (uint32_t n = kMaxConference; n >= 1; --n) {
-    if ((bitmap[(n - 1) / 8] >> ((n - 1) % 8) & 1) == 0) continue;
-    ConferenceFilePath(&path, "H/MESSAGE", n, "PTR");
-    exists[n] = !directory;
-    directory ? os.MakeDirectories(path) : os.WriteFile(path, "");
-    directory = false;
+  for (int i = 0; i < 32; i += 2) {
+    const uint32_t n = (entries[i] | entries[i + 1] << 8) & 1023;
+    if (n == 0 || !ConferenceFilePath(&path, "H/MESSAGE", n, "PTR")) continue;
+    (entries[i + 1] & 0x80) ? os.MakeDirectories(path) : os.WriteFile(path, "");
   }
   uint32_t reached = 0;  // the first file, then each within 21 numbers of the last reached
-  for (uint32_t n = 1; n <= kMaxConference; ++n) {
-    if (exists[n] && (reached == 0 || n - reached <= 21)) reached = n;
+  for (uint32_t n = 1; n <= kMaxConference && (reached == 0 || n <= reached + 21); ++n) {
+    const bool file =
+        ConferenceFilePath(&path, "H/MESSAGE", n, "PTR") && os.GetPathKind(path) == PathKind::kFile;
+    if (file && (reached == 0 || n - reached <= 21)) reached = n;
   }
   Check(DiscoverHighestConference(os, "H/MESSAGE") == reached, "discovery broke the gap rule");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const size_t skip = 2 + (size > 0 && (data[0] & 32) ? 126 : 0);
+  const size_t skip = 2 + (size > 0 && (data[0] & 32) ? 32 : 0);
   if (size < skip) return 0;
   const uint8_t flags = data[0], detail = data[1];
   MemoryOs memory;
