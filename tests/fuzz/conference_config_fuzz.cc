@@ -1,206 +1,64 @@
-// Feeds arbitrary TWMCONF.DAT contents, sizes and read faults to the
-// conference-list loader, and arbitrary sets of TWMSGnn.PTR files to the /ALL
-// discovery, checking what must hold whatever the board holds: no crash or
-// overrun, one error line at most and the right one, `count` and `names` in
-// step, printable names taken from the records, and a discovery result that
-// obeys the 20-number gap rule.
-//
-// Input layout:
-//   [0] flags: 1 no file, 2 a directory in its place, 4 reads fail from a
-//       call on, 8 one read comes up short, 16 a faked file size,
-//       32 a PTR-file set for discovery follows
-//   [1] fault and size details
-//   then, with flag 32: 125 bytes, bit n set when TWMSG(n+1).PTR exists, and
-//       one byte whose low bit turns the highest of them into a directory
-//   the rest: the bytes of TWMCONF.DAT
+// Feeds arbitrary TWMCONF.DAT contents, sizes and read faults to the conference
+// list loader, and sets of TWMSGnn.PTR files to the /ALL discovery: no crash,
+// one error line at most, a verdict that fits the size, and the gap rule.
+// Input: [0] flags: 1 no file, 2 a directory instead, 4 reads fail from a call
+//   on, 8 a short read, 16 a faked size, 32 a PTR-file set follows; [1] details;
+//   with 32, 16 entries of 2 bytes for discovery; the rest: TWMCONF.DAT's bytes.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstdint>
-#include <string>
-#include <vector>
 
+#include "fuzz_check.h"
 #include "msgbase/conference_list.h"
 #include "msgbase/records.h"
-#include "report/report_output.h"
-#include "support/fault_os.h"
-#include "support/memory_os.h"
 
-namespace twtrim {
-namespace {
+using namespace twtrim;
 
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
+// Puts TWMSG(n).PTR, a directory of that name when bit 15 is set, for the low
+// 10 bits n of each of 16 two-byte entries (0: none).
+static void CheckDiscovery(MemoryOs& os, const uint8_t* entries) {
+  std::string path;
+  for (int i = 0; i < 32; i += 2) {
+    const uint32_t n = (entries[i] | entries[i + 1] << 8) & 1023;
+    if (n == 0 || !ConferenceFilePath(&path, "H/MESSAGE", n, "PTR")) continue;
+    (entries[i + 1] & 0x80) ? os.MakeDirectories(path) : os.WriteFile(path, "");
   }
+  uint32_t reached = 0;  // the first file, then each within 21 numbers of the last reached
+  for (uint32_t n = 1; n <= kMaxConference && (reached == 0 || n <= reached + 21); ++n) {
+    const bool file =
+        ConferenceFilePath(&path, "H/MESSAGE", n, "PTR") && os.GetPathKind(path) == PathKind::kFile;
+    if (file && (reached == 0 || n - reached <= 21)) reached = n;
+  }
+  Check(DiscoverHighestConference(os, "H/MESSAGE") == reached, "discovery broke the gap rule");
 }
-
-constexpr char kConfig[] = "H/TWMCONF.DAT";
-constexpr char kMessageDir[] = "H/MESSAGE";
-constexpr uint64_t kFourGiB = 0x100000000ull;
-
-// Sizes a real file could report that no fuzzer input would ever reach.
-uint64_t FakedSize(uint8_t detail, uint64_t real) {
-  switch (detail % 6) {
-    case 0:
-      return kFourGiB;  // a multiple of 128, but too large
-    case 1:
-      return kFourGiB + 128;
-    case 2:
-      return kFourGiB - 128;  // 33,554,431 records
-    case 3:
-      return 1000 * 128;  // one record too many
-    case 4:
-      return 999 * 128;  // the largest usable file
-    default:
-      return real + 128 * (detail / 6);  // more records than the file holds
-  }
-}
-
-// Records before `failed` carry their names; the failing record and every
-// later one stay empty.
-void CheckNames(const ConferenceList& list, const std::vector<uint8_t>& bytes, uint64_t failed) {
-  Check(list.names.size() == list.count, "names and count disagree");
-  for (uint32_t i = 0; i < list.count; ++i) {
-    const std::string& name = list.names[i];
-    if (i >= failed) {
-      Check(name.empty(), "name for a record that was never read whole");
-      continue;
-    }
-    const uint64_t at = uint64_t{i} * kConferenceRecordSize;
-    const size_t length = std::min<size_t>(bytes[at + 3], 64);
-    Check(name.size() == length, "name length is not min(length byte, 64)");
-    for (size_t k = 0; k < length; ++k) {
-      const uint8_t source = bytes[at + 4 + k];
-      const char expected = source >= 32 && source <= 126 ? static_cast<char>(source) : '.';
-      Check(name[k] == expected, "name character is neither the record's nor '.'");
-    }
-  }
-}
-
-// `failed`: the first record whose read fails or comes up short (one read
-// per record), or more than any record number when none does.
-void CheckLoad(const ConferenceList& list, const std::string& output, bool present, uint64_t size,
-               const std::vector<uint8_t>& bytes, uint64_t failed) {
-  Check(output.empty() || output.find("\r\n") == output.size() - 2, "an error line without CR LF");
-  Check(list.present == present, "present flag");
-  Check(list.errors <= 1, "more than one load error counted");
-  Check(list.errors == 0 ? output.empty() : std::count(output.begin(), output.end(), '\n') == 1,
-        "one report line per counted error");
-  if (!present) {
-    Check(list.count == 0 && list.errors == 0 && output.empty(), "a missing file is not an error");
-    return;
-  }
-  if (size % kConferenceRecordSize != 0 || size >= kFourGiB) {
-    Check(output == "ERROR: TWMCONF.DAT size is not a valid multiple of 128 bytes.\r\n",
-          "size error line");
-    Check(list.count == 0 && list.errors == 1, "size error result");
-    return;
-  }
-  const uint64_t count = size / kConferenceRecordSize;
-  if (count == 0 || count > kMaxConference) {
-    Check(output == "ERROR: TWMCONF.DAT conference count is outside 1..999.\r\n",
-          "count error line");
-    Check(list.count == 0 && list.errors == 1, "count error result");
-    return;
-  }
-  Check(list.count == count, "count is not size / 128");
-  failed = std::min(failed, bytes.size() / kConferenceRecordSize);
-  if (failed >= count) {
-    Check(list.errors == 0 && list.usable(), "a whole, readable file is usable");
-  } else {
-    Check(output == "ERROR: short read in TWMCONF.DAT.\r\n" && list.errors == 1,
-          "a failed record read is a short read");
-  }
-  CheckNames(list, bytes, failed);
-}
-
-// Discovery, checked from the outside against the /ALL rule:
-// the result exists, every PTR file below it is reachable through gaps of at
-// most 20, and the 21 numbers after it are all missing.
-void CheckDiscovery(uint32_t highest, const std::vector<bool>& exists) {
-  if (highest == 0) {
-    Check(std::none_of(exists.begin() + 1, exists.end(), [](bool b) { return b; }),
-          "discovery found nothing although a PTR file exists");
-    return;
-  }
-  Check(highest <= kMaxConference && exists[highest], "discovery returned a missing file");
-  for (uint32_t n = highest + 1; n <= std::min(kMaxConference, highest + 21); ++n) {
-    Check(!exists[n], "discovery stopped within 21 numbers of a found file");
-  }
-  uint32_t previous = 0;
-  for (uint32_t n = 1; n <= highest; ++n) {
-    if (!exists[n]) continue;
-    Check(previous == 0 || n - previous <= 21, "discovery passed a gap of more than 20");
-    previous = n;
-  }
-}
-
-void Discover(MemoryOs& os, const uint8_t* bitmap, bool lastIsDirectory) {
-  std::vector<bool> exists(kMaxConference + 1, false);
-  uint32_t last = 0;
-  for (uint32_t n = 1; n <= kMaxConference; ++n) {
-    if ((bitmap[(n - 1) / 8] >> ((n - 1) % 8) & 1) == 0) continue;
-    std::string path;
-    Check(ConferenceFilePath(&path, kMessageDir, n, "PTR"), "PTR path");
-    os.WriteFile(path, "");
-    exists[n] = true;
-    last = n;
-  }
-  if (lastIsDirectory && last != 0) {
-    std::string path;
-    ConferenceFilePath(&path, kMessageDir, last, "PTR");
-    os.DeleteFile(path);
-    os.MakeDirectories(path);
-    exists[last] = false;  // a directory named like a PTR file is no conference
-  }
-  CheckDiscovery(DiscoverHighestConference(os, kMessageDir), exists);
-}
-
-}  // namespace
-}  // namespace twtrim
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace twtrim;
-  if (size < 2) return 0;
-  const uint8_t flags = data[0];
-  const uint8_t detail = data[1];
-  size_t at = 2;
-
+  const size_t skip = 2 + (size > 0 && (data[0] & 32) ? 32 : 0);
+  if (size < skip) return 0;
+  const uint8_t flags = data[0], detail = data[1];
   MemoryOs memory;
-  if (flags & 32) {
-    if (size < at + 126) return 0;
-    Discover(memory, data + at, data[at + 125] & 1);
-    at += 126;
-  }
-
-  const std::vector<uint8_t> bytes(data + at, data + size);
-  const bool missing = (flags & 1) != 0;
-  const bool directory = !missing && (flags & 2) != 0;
-  if (directory) {
-    memory.MakeDirectories(kConfig);
-  } else if (!missing) {
-    memory.WriteFile(kConfig, std::string(bytes.begin(), bytes.end()));
-  }
-  uint64_t fileSize = bytes.size();
-  if ((flags & 16) && !missing && !directory) {
-    fileSize = FakedSize(detail, bytes.size());
-    memory.FakeSize(kConfig, fileSize);
-  }
+  if (flags & 32) CheckDiscovery(memory, data + 2);
+  const std::string bytes(data + skip, data + size);
+  const bool present = (flags & 3) == 0;
+  if ((flags & 3) == 2) memory.MakeDirectories("H/TWMCONF.DAT");
+  if (present) memory.WriteFile("H/TWMCONF.DAT", bytes);
+  // Sizes no input reaches: 4 GiB and next to it, 1000 and 999 records, more than it holds.
+  const uint64_t k4G = uint64_t{1} << 32, more = bytes.size() + 128 * (detail / 6);
+  const uint64_t kSizes[] = {k4G, k4G + 128, k4G - 128, 128000, 127872, more};
+  const uint64_t fileSize = (flags & 16) ? kSizes[detail % 6] : bytes.size();
+  if (present) memory.FakeSize("H/TWMCONF.DAT", fileSize);
   FaultOs os(memory);
-  uint64_t failed = UINT64_MAX;
-  if (flags & 4) {
-    os.AddFault({{OsCall::kRead, "TWMCONF.DAT", 1u + detail % 8}, FaultEffect::kFail, true});
-    failed = detail % 8;
-  }
-  if (flags & 8) {
-    os.ShortNthCall(OsCall::kRead, 1 + (detail >> 3) % 8);
-    failed = std::min<uint64_t>(failed, (detail >> 3) % 8);
-  }
-
+  if (flags & 4) os.AddFault({{OsCall::kRead, "", 1u + detail % 8}, FaultEffect::kFail, true});
+  if (flags & 8) os.ShortNthCall(OsCall::kRead, 1 + (detail >> 3) % 8);
   ReportOutput out(os);
-  const ConferenceList list = LoadConferenceList(os, out, kConfig);
-  CheckLoad(list, os.stdoutText(), !missing && !directory, fileSize, bytes, failed);
+  const ConferenceList list = LoadConferenceList(os, out, "H/TWMCONF.DAT");
+  const std::string& output = os.stdoutText();
+  CheckLines(output);
+  Check(std::count(output.begin(), output.end(), '\n') == list.errors && list.errors <= 1,
+        "not one report line per counted error, at most one");
+  const bool whole = (flags & 12) == 0 && fileSize <= bytes.size();  // no read can fail
+  const bool valid = present && fileSize % 128 == 0 && fileSize >= 128 && fileSize <= 999 * 128;
+  Check(list.present == present && list.count == (valid ? fileSize / 128 : 0) &&
+            list.names.size() == list.count,
+        "a count or names that do not fit the size");
+  Check(list.errors == (valid ? 0u : present) || (valid && !whole), "an error unfit for the file");
   return 0;
 }
