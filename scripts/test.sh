@@ -4,7 +4,8 @@
 #   1. native build with AddressSanitizer and UndefinedBehaviorSanitizer, all CTest suites;
 #   2. the Windows 32-bit product TWTRIM32.EXE, compiled and linked;
 #   3. the Windows 64-bit build, its test programs run under Wine;
-#   4. a short bounded run of every libFuzzer target on its seed corpus.
+#   4. the 32-bit POSIX build (g++ -m32), its test programs run under qemu-i386;
+#   5. a short bounded run of every libFuzzer target on its seed corpus.
 # Test programs run as GoogleTest shards side by side, fuzzers TWTRIM_JOBS at a time.
 # Installs what a fresh Debian machine lacks. Ends with "N passed, N failed, N skipped" (steps
 # passed and failed, GoogleTest cases that skipped themselves: named apart, never counted as
@@ -20,7 +21,8 @@ cd "$ROOT" || exit 1
 JOBS="${TWTRIM_JOBS:-2}"
 FUZZ_SECONDS="${TWTRIM_FUZZ_SECONDS:-10}"
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 groff-base dpkg-dev)
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 groff-base dpkg-dev
+  g++-multilib qemu-user)
 WINE=/usr/lib/wine/wine64
 # shellcheck source=scripts/packages.sh
 . "${ROOT}/scripts/packages.sh"
@@ -164,20 +166,21 @@ stop_wine() {
   fi
 }
 
-# run_under_wine PROGRAM: its GoogleTest shards, JOBS at a time, as CTest runs them natively;
-# each shard's output is shown whole once all have ended.
-run_under_wine() {
-  local shards=$((JOBS * 4)) shard status=0
+# run_shards DIR PROGRAM RUNNER...: PROGRAM's GoogleTest shards, run in DIR by RUNNER, JOBS at a
+# time, as CTest runs them natively; each shard's output is shown whole once all have ended.
+run_shards() {
+  local dir="$1" program="$2" shards=$((JOBS * 4)) shard status=0
+  shift 2
   for ((shard = 0; shard < shards; shard++)); do
     if ((shard >= JOBS)); then wait -n || status=1; fi
-    (cd build-win64 && GTEST_TOTAL_SHARDS="${shards}" GTEST_SHARD_INDEX="${shard}" \
-      "${WINE}" "$1" >"$1.shard${shard}.log" 2>&1) &
+    (cd "${dir}" && GTEST_TOTAL_SHARDS="${shards}" GTEST_SHARD_INDEX="${shard}" \
+      "$@" "./${program}" >"${program}.shard${shard}.log" 2>&1) &
   done
   for ((shard = 0; shard < JOBS && shard < shards; shard++)); do
     wait -n || status=1
   done
   for ((shard = 0; shard < shards; shard++)); do
-    cat "build-win64/$1.shard${shard}.log"
+    cat "${dir}/${program}.shard${shard}.log"
   done
   return "${status}"
 }
@@ -203,8 +206,26 @@ windows() {
   # The end-to-end tests start the Windows program by its Windows path.
   export TWTRIM32_BIN="Z:${ROOT//\//\\}\\build-win64\\TWTRIM32.EXE"
   for program in "${runnable[@]}"; do
-    step "wine ${program}" run_under_wine "${program}.exe"
+    step "wine ${program}" run_shards build-win64 "${program}.exe" "${WINE}"
     count_skips "wine ${program}" "build-win64/${program}.exe".shard*.log
+  done
+  unset TWTRIM32_BIN
+}
+
+# --- 32-bit POSIX ----------------------------------------------------------------------------
+# The kernel may not run i386 programs itself (no binfmt registration is assumed), so every
+# 32-bit program goes through qemu-i386, the end-to-end tests' child included: its wrapper keeps
+# the name it was started by as argv[0], which the report shows.
+linux32() {
+  step "linux32 build (g++ -m32)" configure_and_build linux32 \
+    --target twtrim32 twtrim_tests twtrim_e2e_tests || return
+  local wrapper="${ROOT}/build-linux32/twtrim32-qemu" program
+  printf '#!/bin/sh\nexec qemu-i386 -0 "$0" "%s" "$@"\n' "${ROOT}/build-linux32/twtrim32" \
+    >"${wrapper}" && chmod +x "${wrapper}" || return
+  export TWTRIM32_BIN="${wrapper}"
+  for program in twtrim_tests twtrim_e2e_tests; do
+    step "linux32 ${program} (qemu-i386)" run_shards build-linux32 "${program}" qemu-i386
+    count_skips "linux32 ${program}" "build-linux32/${program}".shard*.log
   done
   unset TWTRIM32_BIN
 }
@@ -258,5 +279,6 @@ fi
 native
 windows
 stop_wine
+linux32
 fuzz
 finish
