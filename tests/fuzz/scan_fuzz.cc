@@ -186,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(Count(os.stdoutText(), "\n    RESULT: ") == 1, "verbose plan without its RESULT");
     }
     AddPlanToTotals(&totals, scan);
-    PrintSummary(out, totals, 0, 0, write);
+    PrintTotals(out, totals, 0, 0, write);
   }
   Check(totals.conferencesScanned == 4, "totals");
   return 0;
