@@ -287,6 +287,7 @@ int RunProgram(Os& os, const std::vector<std::string>& arguments) {
   // it, the console is the only place left to say so.
   if (out.logIncomplete()) {
     out.Line("WARNING: the report file is incomplete: " + run.options.logPath);
+    out.CauseLine(out.logFailure());
   }
   return run.exitCode;
 }
