@@ -191,6 +191,7 @@ bool DeriveControlPaths(RunOptions* o) {
 // block the run before it takes its lock, or swallow the report.
 bool CheckAndOpenLog(Os& os, ReportOutput& out, const RunOptions& options) {
   const std::string& path = options.logPath;
+  os.ForgetFailure();  // an open that fails keeps its own
   if (HasParentSegment(path)) {
     out.Line("ERROR: /LOG path may not contain a '..' parent-directory segment.");
   } else if (!HasTxtExtension(path)) {
@@ -201,6 +202,7 @@ bool CheckAndOpenLog(Os& os, ReportOutput& out, const RunOptions& options) {
     out.Line("ERROR: report file is not a regular file: " + path);
   } else if (!out.OpenReportLog(path)) {
     out.Line("ERROR: cannot create log file: " + path);
+    out.CauseLine();
     out.Line("Use /NOLOG only when intentionally testing without a report file.");
   } else {
     return true;

@@ -195,65 +195,6 @@ void ScanLoop(RunState& run) {
   for (size_t i = 0; i < run.plans.size(); ++i) ScanOne(run, i);
 }
 
-void TotalLine(ReportOutput& out, std::string_view text, uint64_t value) {
-  out.Line(std::string(text) + Decimal(value));
-}
-
-void ProjectionLine(ReportOutput& out, std::string_view text, uint32_t before, uint32_t after) {
-  out.Line(std::string(text) + Decimal(before) + " -> " + Decimal(after));
-}
-
-void OverallBlock(RunState& run) {
-  const RunTotals& t = run.totals;
-  ReportOutput& out = run.out;
-  out.Line("");
-  out.Line("======================= OVERALL ============================");
-  TotalLine(out, "Conferences scanned:   ", t.conferencesScanned);
-  TotalLine(out, "PTR records:           ", t.ptrRecords);
-  TotalLine(out, "IDX records:           ", t.idxRecords);
-  TotalLine(out, "DAT records:           ", t.datRecords);
-  TotalLine(out, "Deleted records:       ", t.deletedCount);
-  TotalLine(out, "Bodyless records:      ", t.bodylessCount);
-  TotalLine(out, "DANGER records:        ", t.dangerCount);
-  TotalLine(out, "Normal roots:          ", t.normalRoots);
-  TotalLine(out, "Root w/o child warns:  ", t.rootsWithoutChild);
-  TotalLine(out, "Orphan reply warns:    ", t.orphanReplies);
-  TotalLine(out, "IDX identity stale:    ", t.staleIdxIdentity);
-  TotalLine(out, "IDX CRC errors:        ", t.idxCrcErrors);
-  TotalLine(out, "DAT overlap records:   ", t.datOverlapBlocks);
-  TotalLine(out, "Unreferenced DAT:      ", t.unreferencedDat);
-  TotalLine(out, "Validation errors:     ", run.validationErrors());
-  TotalLine(out, "Backup folders ignored: ", run.backupFolderCount);
-}
-
-void PlanTotalsBlock(RunState& run) {
-  const RunTotals& t = run.totals;
-  ReportOutput& out = run.out;
-  out.Line("");
-  out.Line(run.options.write ? "==================== WRITE PLAN TOTALS ====================="
-                             : "================== PACKING PREVIEW TOTALS ==================");
-  TotalLine(out, "Conferences needing action: ", t.conferencesNeedingAction);
-  TotalLine(out, "Conferences blocked:        ", t.conferencesBlocked);
-  ProjectionLine(out, "PTR records projected:      ", t.ptrRecords, t.projectedPtrRecords);
-  ProjectionLine(out, "IDX records projected:      ", t.idxRecords, t.projectedIdxRecords);
-  ProjectionLine(out, "DAT records projected:      ", t.datRecords, t.projectedDatRecords);
-  TotalLine(out, "DANGER records to clear:    ", t.dangerFixes);
-  TotalLine(out, "Replies cleared after purge: ", t.replyLinksCleared);
-  TotalLine(out, "Stale root metadata kept:   ", t.rootsKeptWithoutChild);
-  TotalLine(out, "Current PTR/IDX/DAT bytes:  ", t.totalBytes);
-  TotalLine(out, "Projected bytes:            ", t.projectedBytes);
-  TotalLine(out, "Estimated bytes reclaimed:  ", t.reclaimBytes);
-}
-
-void PrintTotals(RunState& run) {
-  if (run.out.verbose()) {
-    OverallBlock(run);
-    PlanTotalsBlock(run);
-  } else {
-    PrintSummary(run.out, run.totals, run.list.errors, run.backupFolderCount, run.options.write);
-  }
-}
-
 int DryRunExitCode(const RunState& run) {
   const RunTotals& t = run.totals;
   if (run.validationErrors() != 0) return kExitUsageOrValidation;
@@ -283,7 +224,7 @@ void GuardedRun(RunState& run) {
   ReportBackupFolders(run);
   ScanLoop(run);
   if (!PostScanPhase(run)) return;
-  PrintTotals(run);
+  PrintTotals(run.out, run.totals, run.list.errors, run.backupFolderCount, run.options.write);
   if (run.options.write) {
     RunWritePhases(run);
   } else {
@@ -346,6 +287,7 @@ int RunProgram(Os& os, const std::vector<std::string>& arguments) {
   // it, the console is the only place left to say so.
   if (out.logIncomplete()) {
     out.Line("WARNING: the report file is incomplete: " + run.options.logPath);
+    out.CauseLine(out.logFailure());
   }
   return run.exitCode;
 }

@@ -43,6 +43,7 @@ namespace {
 
 void LockCleanupError(RunState& run, std::string_view what) {
   run.out.Line(what);
+  run.out.CauseLine();
   run.out.Line("Verify no TWTRIM32 or VIZize32 process is active before removing it manually.");
   run.exitCode = kExitWriteFailure;
   run.safetyPassed = false;
@@ -66,6 +67,9 @@ void ReportLockFailure(RunState& run, LockFailure failure) {
   const std::string& path = run.options.lockPath;
   if (failure != LockFailure::kNotCreated) {
     run.out.Line("SAFETY ERROR: could not write the shared message-base lock: " + path);
+    // When the clean-up failed too, its cause is the newer one: it goes
+    // under the clean-up's own error line.
+    if (failure == LockFailure::kUnwritten) run.out.CauseLine();
   } else if (run.os.GetPathKind(path) == PathKind::kFile) {
     // Someone else's lock is never touched: no release follows this failure.
     run.out.Line("SAFETY ABORT: shared message-base lock already exists: " + path);
@@ -73,6 +77,7 @@ void ReportLockFailure(RunState& run, LockFailure failure) {
     NoteOwnLock(run, path);
   } else {
     run.out.Line("SAFETY ERROR: could not atomically create the shared message-base lock: " + path);
+    run.out.CauseLine();
   }
   SafetyAbortBlock(run);
   if (failure == LockFailure::kUnwrittenLeft) {
@@ -85,6 +90,7 @@ void ReportLockFailure(RunState& run, LockFailure failure) {
 bool LockPhase(RunState& run) {
   run.os.InstallControlHandler(&ConsoleControlHandler);
   LockFailure failure = LockFailure::kNotCreated;
+  run.os.ForgetFailure();
   if (AcquireSharedTosserLock(run.os, run.options.lockPath, &failure)) {
     run.lockOwned = true;
     run.out.Line("Shared VIZIZE.BSY lock: ACQUIRED - VIZize32 is blocked for this run.");
@@ -129,6 +135,7 @@ bool PostScanPhase(RunState& run) {
 void ReleasePhase(RunState& run) {
   if (!run.lockOwned) return;
   bool replaced = false;
+  run.os.ForgetFailure();
   if (ReleaseSharedTosserLock(&replaced)) {
     run.out.Line("Shared VIZIZE.BSY lock: RELEASED.");
     return;

@@ -55,9 +55,14 @@ void Heading(RunState& run, std::string_view rule) {
   run.out.Line(rule);
 }
 
+// Each step that talks to the system starts with no failure kept, so that
+// the cause under its error line is its own.
+void StartStep(RunState& run) { run.os.ForgetFailure(); }
+
 // A failure before anything live was replaced.
 bool Fail(RunState& run, const std::string& message) {
   run.out.Line(message);
+  run.out.CauseLine();
   run.out.Line(kFailedUnchanged);
   run.exitCode = kExitWriteFailure;
   return false;
@@ -102,10 +107,12 @@ bool BuildOne(RunState& run, size_t i) {
   ConferencePlan& plan = run.plans[i];
   const std::string conf = ConfName(plan.conferenceNumber);
   if (run.out.verbose()) run.out.Line("Building " + conf + " staged files...");
+  StartStep(run);
   if (!BuildStagedFiles(run.os, run.out, &plan, run.integrity)) {
     return Fail(run, "WRITE ERROR: failed while building staged files for " + conf + ".");
   }
   run.builtThisRun[i] = 1;
+  StartStep(run);
   if (!VerifyConferenceFiles(run.os, &plan, /*useStaged=*/true, /*record=*/true)) {
     return Fail(run, "WRITE ERROR: staged verification failed for " + conf + ".");
   }
@@ -140,11 +147,13 @@ bool PreCommitCheck(RunState& run, std::string_view label) {
 
 bool BackupControlFiles(RunState& run) {
   const RunOptions& o = run.options;
+  StartStep(run);
   if (run.os.GetPathKind(o.conferenceConfigPath) == PathKind::kFile &&
       !BackupFile(run.os, run.out, o.conferenceConfigPath, run.backupDir, nullptr, true,
                   SnapshotFingerprint(run.integrity, o.conferenceConfigPath))) {
     return Fail(run, "WRITE ERROR: TWMCONF.DAT backup failed verification.");
   }
+  StartStep(run);
   if (!BackupFile(run.os, run.out, o.outboundSeqPath, run.backupDir, nullptr, false)) {
     return Fail(run, "WRITE ERROR: TWOUTBOUND.SEQ backup failed verification.");
   }
@@ -155,6 +164,7 @@ bool BackupControlFiles(RunState& run) {
 // would only say that a copy failed.
 bool RoomForBackup(RunState& run) {
   const RunOptions& o = run.options;
+  StartStep(run);
   const std::string noRoom =
       FreeSpaceRefusal(run.os, run.plans,
                        {o.homeDir, o.messageDir, {o.conferenceConfigPath, o.outboundSeqPath}});
@@ -164,6 +174,7 @@ bool RoomForBackup(RunState& run) {
 bool BackupPhase(RunState& run) {
   Heading(run, "=================== VERIFIED BACKUP ========================");
   std::string directory;
+  StartStep(run);
   if (!CreateBackupDirectory(run.os, run.options.homeDir, &directory)) {
     return Fail(run, "WRITE ERROR: could not create the timestamped backup directory.");
   }
@@ -171,6 +182,7 @@ bool BackupPhase(RunState& run) {
   run.out.LabelLine("Backup directory:", run.backupDir);
   if (!BackupControlFiles(run)) return false;
   for (ConferencePlan& plan : run.plans) {
+    StartStep(run);
     if (plan.writeWanted && !BackupConference(run.os, run.out, &plan, run.options.messageDir,
                                               run.backupDir, run.integrity)) {
       return Fail(
@@ -208,8 +220,10 @@ bool CommitPhase(RunState& run, CommitProgress& progress) {
     if (!plan.writeWanted) continue;
     const std::string conf = ConfName(plan.conferenceNumber);
     if (run.out.verbose()) run.out.Line("Committing " + conf + "...");
+    StartStep(run);
     if (!CommitOne(run, i, progress)) {
       run.out.Line("WRITE ERROR: commit failed for " + conf + ". Starting rollback.");
+      run.out.CauseLine();
       return false;
     }
     if (run.out.verbose()) run.out.Line("  " + conf + " commit: COMPLETE");
@@ -234,8 +248,10 @@ bool VerifyCommittedFiles(RunState& run) {
   for (ConferencePlan& plan : run.plans) {
     if (!plan.writeWanted) continue;
     const std::string conf = ConfName(plan.conferenceNumber);
+    StartStep(run);
     if (!VerifyConferenceFiles(run.os, &plan, /*useStaged=*/false, /*record=*/false)) {
       run.out.Line("POST-WRITE ERROR: final structure/hash verification failed for " + conf + ".");
+      run.out.CauseLine();
       return false;
     }
     if (run.out.verbose()) run.out.Line("  " + conf + " final verification: PASS");
@@ -292,12 +308,14 @@ bool RollbackOne(RunState& run, size_t i, CommitProgress& progress) {
   const bool changed = plan.datCommitted || plan.ptrCommitted || plan.idxCommitted;
   if (changed) run.out.Line(heading);
   progress.hold.Hold();
+  StartStep(run);
   const bool restored = RollbackConference(run.os, &plan, *progress.records[i]);
   if (restored) run.os.DeleteFile(IntentPath(run, plan));
   progress.hold.Release();
   if (!changed && !restored) run.out.Line(heading);
   if (changed || !restored) {
     run.out.Line(restored ? "  rollback verification: PASS" : "  ROLLBACK FAILED");
+    if (!restored) run.out.CauseLine();
   }
   return restored;
 }
@@ -325,6 +343,7 @@ void Rollback(RunState& run, CommitProgress& progress) {
 }  // namespace
 
 void RunWritePhases(RunState& run) {
+  StartStep(run);  // NamesFit talks to no system, but may fail
   if (!WriteDecision(run)) return;
   if (!NamesFit(run)) return;
   if (!BuildPhase(run)) return;

@@ -7,9 +7,21 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace twtrim {
+
+// Why a call failed, as the system put it: the failing function, the name it
+// was given, the system's error code and its words for it. Kept so that a
+// verbose report can say why a step failed, not only that it did.
+struct OsFailure {
+  std::string call;      // "open", "rename"; "CreateFileA", "MoveFileExA"; empty: no failure
+  std::string path;      // the name it was given ("from -> to" for a rename); may be empty
+  std::string codeName;  // "errno" or "error"; empty when the system gave no code
+  unsigned long code = 0;
+  std::string text;  // the system's words for the code, one line
+};
 
 // One open file. Destroying it closes the handle if Close() was not called.
 // Every method returns false when the system reports a failure.
@@ -146,6 +158,20 @@ class Os {
   // The argument vector: entry 0 is the program name as typed; all of them,
   // however many (the option parser refuses more than it takes).
   virtual std::vector<std::string> CommandLineArguments() = 0;
+
+  // --- failures ----------------------------------------------------------
+  // The last failure of a call on this Os or on a file it opened, since
+  // ForgetFailure; `call` is empty when there was none. A step forgets
+  // before it starts, so what its error line shows is its own. Answers are
+  // not failures: GetPathKind and PathIdentity keep nothing, nor does a
+  // DeleteFile whose name is not there. Calls made by the control handler
+  // keep nothing either: it may not allocate.
+  virtual const OsFailure& LastFailure() const { return failure_; }
+  virtual void ForgetFailure() { failure_ = OsFailure{}; }
+  virtual void RememberFailure(OsFailure failure) { failure_ = std::move(failure); }
+
+ private:
+  OsFailure failure_;
 };
 
 // The real operating system of this build (PosixOs or Win32Os). POSIX takes

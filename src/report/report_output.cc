@@ -19,8 +19,15 @@ void ReportOutput::Emit(std::string_view bytes) {
     // One report line never nears 4 GiB.
     const size_t limit = std::numeric_limits<uint32_t>::max();
     const uint32_t size = static_cast<uint32_t>(std::min(bytes.size(), limit));
-    if (!WriteExact(*log_, bytes.data(), size)) logFailed_ = true;
+    const OsFailure before = os_.LastFailure();
+    if (!WriteExact(*log_, bytes.data(), size)) LogFailed(before);
   }
+}
+
+void ReportOutput::LogFailed(const OsFailure& before) {
+  if (!logFailed_) logFailure_ = os_.LastFailure();
+  logFailed_ = true;
+  os_.RememberFailure(before);
 }
 
 void ReportOutput::WriteText(std::string_view text) { Emit(text); }
@@ -47,6 +54,16 @@ void ReportOutput::Line(std::string_view text) {
   Emit(bytes);
 }
 
+void ReportOutput::CauseLine(const OsFailure& failure) {
+  if (!verbose_ || failure.call.empty()) return;
+  std::string line = "  Cause: " + failure.call;
+  if (!failure.path.empty()) line += " " + failure.path;
+  line += ": " + failure.text;
+  if (!failure.codeName.empty())
+    line += " (" + failure.codeName + " " + Decimal(failure.code) + ")";
+  Line(line);
+}
+
 void ReportOutput::LabelLine(std::string_view label, std::string_view value) {
   std::string bytes = PadLabel(label);
   bytes += value;
@@ -68,12 +85,15 @@ bool ReportOutput::OpenReportLog(const std::string& path) {
 }
 
 void ReportOutput::FlushLog() {
-  if (log_ != nullptr && !log_->Flush()) logFailed_ = true;
+  if (log_ == nullptr) return;
+  const OsFailure before = os_.LastFailure();
+  if (!log_->Flush()) LogFailed(before);
 }
 
 void ReportOutput::CloseReportLog() {
   if (log_ == nullptr) return;
-  if (!log_->Close()) logFailed_ = true;
+  const OsFailure before = os_.LastFailure();
+  if (!log_->Close()) LogFailed(before);
   log_.reset();
 }
 

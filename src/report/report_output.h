@@ -38,6 +38,10 @@ class ReportOutput {
 
   // `text` followed by CR LF, handed to the system as one write.
   void Line(std::string_view text);
+  // Verbose mode only: "  Cause: " and the failed system call, as the line
+  // under an error line that says why. Nothing when no call failed.
+  void CauseLine(const OsFailure& failure);
+  void CauseLine() { CauseLine(os_.LastFailure()); }
   // WriteLabel(label), the value and CR LF, as one write.
   void LabelLine(std::string_view label, std::string_view value);
 
@@ -52,14 +56,20 @@ class ReportOutput {
   // A write, flush or close of the report log failed at some point: the file
   // lacks lines the console showed.
   bool logIncomplete() const { return logFailed_; }
+  // Why the report log first failed.
+  const OsFailure& logFailure() const { return logFailure_; }
 
  private:
   void Emit(std::string_view bytes);
+  // Keeps the log's failure apart and gives the Os back `before`: the log's
+  // trouble must not pass for the cause of the step being reported.
+  void LogFailed(const OsFailure& before);
 
   Os& os_;
   std::unique_ptr<OsFile> log_;
   bool verbose_ = false;
   bool logFailed_ = false;
+  OsFailure logFailure_;
 };
 
 }  // namespace twtrim

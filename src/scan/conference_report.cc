@@ -11,26 +11,6 @@ namespace twtrim::scan_steps {
 
 namespace {
 
-void CountLine(ReportOutput& out, std::string_view label, uint64_t value) {
-  std::string line(label);
-  line += Decimal(value);
-  out.Line(line);
-}
-
-void PrintVerboseCounts(ReportOutput& out, const ConferenceScan& s) {
-  CountLine(out, "  Deleted records:      ", s.deletedCount);
-  CountLine(out, "  Bodyless records:     ", s.bodylessCount);
-  CountLine(out, "  DANGER records:       ", s.dangerCount);
-  CountLine(out, "  Normal roots:         ", s.normalRoots);
-  CountLine(out, "  Root w/o child warn:  ", s.rootsWithoutChild);
-  CountLine(out, "  Orphan reply warn:    ", s.orphanReplies);
-  CountLine(out, "  IDX identity stale:   ", s.staleIdxIdentity);
-  CountLine(out, "  IDX CRC errors:       ", s.idxCrcErrors);
-  CountLine(out, "  DAT overlap records:  ", s.datOverlapBlocks);
-  CountLine(out, "  Unreferenced DAT:     ", s.unreferencedDat);
-  CountLine(out, "  Validation errors:    ", s.validationErrors);
-}
-
 void PrintVerbosePlan(ReportOutput& out, const ConferenceScan& s, bool write) {
   out.Line(write ? "  ---------------- WRITE PLAN ---------------------"
                  : "  ---------------- PACKING PREVIEW ----------------");
@@ -50,15 +30,14 @@ void PrintVerbosePlan(ReportOutput& out, const ConferenceScan& s, bool write) {
   WriteProjectionLine(out, "PTR", s.ptrRecords, s.projectedPtrRecords, kPtrRecordSize);
   WriteProjectionLine(out, "IDX", s.idxRecords, s.projectedIdxRecords, kIdxRecordSize);
   WriteProjectionLine(out, "DAT", s.datRecords, s.projectedDatRecords, kDatBlockSize);
-  CountLine(out, "    Deleted-message DAT records:       ", s.deletedDatRecords);
-  CountLine(out, "    Proven DANGER records to clear:     ", s.dangerFixes);
-  CountLine(out, "    Replies cleared after parent purge: ", s.replyLinksCleared);
-  CountLine(out, "    Root-without-child metadata kept:   ", s.rootsKeptWithoutChild);
-  CountLine(out,
-            s.needsAction ? "    IDX identity fields rebuilt:        "
-                          : "    IDX identity stale/left untouched:  ",
+  // This one line has always stood a column left of the others.
+  CountLine(out, {"    ", kConferencePlanColumn.width - 1}, "Deleted-message DAT records",
+            s.deletedDatRecords);
+  PrintConferenceCounts(out, s, CountGroup::kPlan);
+  CountLine(out, kConferencePlanColumn,
+            s.needsAction ? "IDX identity fields rebuilt" : "IDX identity stale/left untouched",
             s.staleIdxIdentity);
-  CountLine(out, "    Estimated bytes reclaimed:          ", s.reclaimBytes);
+  CountLine(out, kConferencePlanColumn, "Estimated bytes reclaimed", s.reclaimBytes);
 }
 
 std::string ConciseResult(const ConferenceScan& s, bool write) {
@@ -88,12 +67,7 @@ std::string ConciseResult(const ConferenceScan& s, bool write) {
 void PrintConciseFindings(ReportOutput& out, const ConferenceScan& s) {
   std::string line = "  FINDINGS:";
   const size_t bare = line.size();
-  AppendIfAny(&line, " bodyless=", s.bodylessCount);
-  AppendIfAny(&line, " root-no-child=", s.rootsWithoutChild);
-  AppendIfAny(&line, " orphan-replies=", s.orphanReplies);
-  AppendIfAny(&line, " stale-IDX=", s.staleIdxIdentity);
-  AppendIfAny(&line, " DAT-overlaps=", s.datOverlapBlocks);
-  AppendIfAny(&line, " unreferenced-DAT=", s.unreferencedDat);
+  AppendFindings(&line, s);  // the error keys stay 0: this line follows no error
   if (line.size() != bare) out.Line(line);
 }
 
@@ -101,7 +75,7 @@ void PrintConciseFindings(ReportOutput& out, const ConferenceScan& s) {
 
 void PrintScanReport(ReportOutput& out, const ConferenceScan& scan, bool write) {
   if (out.verbose()) {
-    PrintVerboseCounts(out, scan);
+    PrintConferenceCounts(out, scan, CountGroup::kCounts);
     if (scan.validationErrors == 0) PrintVerbosePlan(out, scan, write);
     return;
   }

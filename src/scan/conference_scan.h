@@ -8,34 +8,20 @@
 
 #include "platform/os.h"
 #include "report/report_output.h"
+#include "scan/scan_counts.h"
 
 namespace twtrim {
 
-struct ConferenceScan {
+// The counters the run adds up are in the ScanCounts base; the rest belongs
+// to this conference alone.
+struct ConferenceScan : ScanCounts {
   uint64_t ptrBytes = 0, idxBytes = 0, datBytes = 0;
   uint64_t projectedPtrBytes = 0, projectedIdxBytes = 0, projectedDatBytes = 0;
   uint64_t reclaimBytes = 0;
-  uint32_t ptrRecords = 0, idxRecords = 0, datRecords = 0;
-  uint32_t projectedPtrRecords = 0, projectedIdxRecords = 0, projectedDatRecords = 0;
-  uint32_t deletedCount = 0;
-  uint32_t bodylessCount = 0;
-  uint32_t dangerCount = 0;
-  uint32_t normalRoots = 0;
-  uint32_t orphanReplies = 0;
-  uint32_t rootsWithoutChild = 0;
-  uint32_t duplicateMsgNumbers = 0;
   uint32_t invalidDatRanges = 0;
   uint32_t nonBooleanFlags = 0;
-  uint32_t validationErrors = 0;
-  uint32_t staleIdxIdentity = 0;
-  uint32_t idxCrcErrors = 0;
-  uint32_t datOverlapBlocks = 0;
-  uint32_t unreferencedDat = 0;
   uint32_t deletedDatRecords = 0;
   uint32_t liveDatRecords = 0;
-  uint32_t dangerFixes = 0;
-  uint32_t replyLinksCleared = 0;
-  uint32_t rootsKeptWithoutChild = 0;
   bool needsAction = false;
   bool blocked = false;
 

@@ -8,28 +8,8 @@ namespace twtrim {
 
 void AddPlanToTotals(RunTotals* totals, const ConferenceScan& scan) {
   RunTotals& t = *totals;
+  t += scan;
   ++t.conferencesScanned;
-  t.ptrRecords += scan.ptrRecords;
-  t.idxRecords += scan.idxRecords;
-  t.datRecords += scan.datRecords;
-  t.projectedPtrRecords += scan.projectedPtrRecords;
-  t.projectedIdxRecords += scan.projectedIdxRecords;
-  t.projectedDatRecords += scan.projectedDatRecords;
-  t.deletedCount += scan.deletedCount;
-  t.bodylessCount += scan.bodylessCount;
-  t.dangerCount += scan.dangerCount;
-  t.normalRoots += scan.normalRoots;
-  t.orphanReplies += scan.orphanReplies;
-  t.rootsWithoutChild += scan.rootsWithoutChild;
-  t.duplicateMsgNumbers += scan.duplicateMsgNumbers;
-  t.validationErrors += scan.validationErrors;
-  t.staleIdxIdentity += scan.staleIdxIdentity;
-  t.idxCrcErrors += scan.idxCrcErrors;
-  t.datOverlapBlocks += scan.datOverlapBlocks;
-  t.unreferencedDat += scan.unreferencedDat;
-  t.dangerFixes += scan.dangerFixes;
-  t.replyLinksCleared += scan.replyLinksCleared;
-  t.rootsKeptWithoutChild += scan.rootsKeptWithoutChild;
   if (scan.needsAction) ++t.conferencesNeedingAction;
   if (scan.blocked) ++t.conferencesBlocked;
   t.totalBytes += scan.ptrBytes + scan.idxBytes + scan.datBytes;
@@ -38,6 +18,35 @@ void AddPlanToTotals(RunTotals* totals, const ConferenceScan& scan) {
 }
 
 namespace {
+
+std::string Projection(uint32_t before, uint32_t after) {
+  return Decimal(before) + " -> " + Decimal(after);
+}
+
+void OverallBlock(ReportOutput& out, const RunTotals& t, const ScanCounts& counts,
+                  uint32_t ignoredBackupFolders) {
+  out.Line("");
+  out.Line("======================= OVERALL ============================");
+  CountLine(out, kTotalsColumn, "Conferences scanned", t.conferencesScanned);
+  PrintTotalCounts(out, counts, CountGroup::kCounts);
+  CountLine(out, kTotalsColumn, "Backup folders ignored", ignoredBackupFolders);
+}
+
+void PlanTotalsBlock(ReportOutput& out, const RunTotals& t, bool write) {
+  const CountColumn c = kPlanTotalsColumn;
+  out.Line("");
+  out.Line(write ? "==================== WRITE PLAN TOTALS ====================="
+                 : "================== PACKING PREVIEW TOTALS ==================");
+  CountLine(out, c, "Conferences needing action", t.conferencesNeedingAction);
+  CountLine(out, c, "Conferences blocked", t.conferencesBlocked);
+  CountLine(out, c, "PTR records projected", Projection(t.ptrRecords, t.projectedPtrRecords));
+  CountLine(out, c, "IDX records projected", Projection(t.idxRecords, t.projectedIdxRecords));
+  CountLine(out, c, "DAT records projected", Projection(t.datRecords, t.projectedDatRecords));
+  PrintTotalCounts(out, t, CountGroup::kPlan);
+  CountLine(out, c, "Current PTR/IDX/DAT bytes", t.totalBytes);
+  CountLine(out, c, "Projected bytes", t.projectedBytes);
+  CountLine(out, c, "Estimated bytes reclaimed", t.reclaimBytes);
+}
 
 const char* Verdict(const RunTotals& t, uint32_t validationErrors, bool write) {
   if (t.conferencesBlocked != 0) return "BLOCKED conference(s) are selected; no write is allowed.";
@@ -49,36 +58,40 @@ const char* Verdict(const RunTotals& t, uint32_t validationErrors, bool write) {
   return "no selected conference needs a change.";
 }
 
-}  // namespace
-
-void PrintSummary(ReportOutput& out, const RunTotals& totals, uint32_t extraValidationErrors,
-                  uint32_t ignoredBackupFolders, bool write) {
-  const RunTotals& t = totals;
-  const uint32_t validationErrors = t.validationErrors + extraValidationErrors;
+void Summary(ReportOutput& out, const RunTotals& t, const ScanCounts& counts,
+             uint32_t ignoredBackupFolders, bool write) {
   out.Line("");
   out.Line("======================= SUMMARY ============================");
   out.Line("Conferences: scanned=" + Decimal(t.conferencesScanned) + "; needing action=" +
            Decimal(t.conferencesNeedingAction) + "; blocked=" + Decimal(t.conferencesBlocked));
   out.Line("Planned work: deleted=" + Decimal(t.deletedCount) + "; DANGER fixes=" +
            Decimal(t.dangerFixes) + "; reply links cleared=" + Decimal(t.replyLinksCleared));
-  out.Line("Records: PTR/IDX " + Decimal(t.ptrRecords) + " -> " + Decimal(t.projectedPtrRecords) +
-           "; DAT " + Decimal(t.datRecords) + " -> " + Decimal(t.projectedDatRecords));
+  out.Line("Records: PTR/IDX " + Projection(t.ptrRecords, t.projectedPtrRecords) + "; DAT " +
+           Projection(t.datRecords, t.projectedDatRecords));
   out.Line("Estimated bytes reclaimed: " + Decimal(t.reclaimBytes));
 
   std::string findings = "Findings:";
   const size_t bare = findings.size();
-  AppendIfAny(&findings, " bodyless=", t.bodylessCount);
-  AppendIfAny(&findings, " root-no-child=", t.rootsWithoutChild);
-  AppendIfAny(&findings, " orphan-replies=", t.orphanReplies);
-  AppendIfAny(&findings, " stale-IDX=", t.staleIdxIdentity);
-  AppendIfAny(&findings, " IDX-CRC-errors=", t.idxCrcErrors);
-  AppendIfAny(&findings, " DAT-overlaps=", t.datOverlapBlocks);
-  AppendIfAny(&findings, " unreferenced-DAT=", t.unreferencedDat);
-  AppendIfAny(&findings, " validation-errors=", validationErrors);
+  AppendFindings(&findings, counts);
   AppendIfAny(&findings, " ignored-backup-folders=", ignoredBackupFolders);
   if (findings.size() != bare) out.Line(findings);
 
-  out.Line(std::string(write ? "WRITE PLAN: " : "PREVIEW: ") + Verdict(t, validationErrors, write));
+  out.Line(std::string(write ? "WRITE PLAN: " : "PREVIEW: ") +
+           Verdict(t, counts.validationErrors, write));
+}
+
+}  // namespace
+
+void PrintTotals(ReportOutput& out, const RunTotals& totals, uint32_t extraValidationErrors,
+                 uint32_t ignoredBackupFolders, bool write) {
+  ScanCounts counts = totals;
+  counts.validationErrors += extraValidationErrors;
+  if (out.verbose()) {
+    OverallBlock(out, totals, counts, ignoredBackupFolders);
+    PlanTotalsBlock(out, totals, write);
+  } else {
+    Summary(out, totals, counts, ignoredBackupFolders, write);
+  }
 }
 
 }  // namespace twtrim

@@ -304,5 +304,22 @@ INSTANTIATE_TEST_SUITE_P(Runs, WriteOutcome, ::testing::ValuesIn(kOutcomes),
                            return name;
                          });
 
+// A verbose run says why a step failed, right under the step's error line.
+TEST(WriteCause, VerboseRunNamesTheFailedCall) {
+  AppHarness h({"Pack", "Repair"});
+  ASSERT_TRUE(h.AddConference(1, Pack()));
+  ASSERT_TRUE(h.AddConference(2, Repair()));
+  h.os().AddFault({{OsCall::kReplaceRename, "MESSAGE/TWMSG02.PTR", 1}});
+  const AppRun run = h.Run({"/CONF1..2", "/WRITE", "/V"});
+  const size_t error =
+      IndexOf(run.lines, "WRITE ERROR: commit failed for CONF2. Starting rollback.");
+  ASSERT_LT(error + 1, run.lines.size());
+  const std::string& cause = run.lines[error + 1];  // paths as the program spells them
+  EXPECT_TRUE(cause.starts_with("  Cause: ReplaceRename ") &&
+              cause.find("TWMSG02.PTR.NEW -> ") != std::string::npos &&
+              cause.ends_with("TWMSG02.PTR: failed by test rule"))
+      << cause;
+}
+
 }  // namespace
 }  // namespace twtrim::test

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ConferenceScan scan;
     ScanConference(os, out, "M", 1, "Fuzz", run & 2, &scan);
     AddPlanToTotals(&totals, scan);
-    PrintSummary(out, totals, 0, 0, run & 2);
+    PrintTotals(out, totals, 0, 0, run & 2);
     CheckLines(os.stdoutText());
     if (run == 0) s = scan;
     Check(scan == s, "report detail or mode changed the counts");

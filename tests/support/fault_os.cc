@@ -67,6 +67,8 @@ enum class Verdict { kPass, kFail, kShort };
 }  // namespace
 
 struct FaultOs::State {
+  explicit State(Os& os) : real(os) {}
+  Os& real;
   uint64_t total = 0;
   uint64_t perKind[kOsCallKinds] = {};
   std::vector<CallRecord> log;
@@ -89,6 +91,10 @@ struct FaultOs::State {
     const Verdict verdict = Decide(kind, path, otherPath);
     // A hook may have reset the log; only mark the record if it is still there.
     if (verdict != Verdict::kPass && index < log.size()) log[index].failed = true;
+    if (verdict == Verdict::kFail) {
+      real.RememberFailure({OsCallName(kind), otherPath.empty() ? path : path + " -> " + otherPath,
+                            "", 0, "failed by test rule"});
+    }
     return verdict;
   }
 
@@ -154,7 +160,7 @@ class FaultFile : public OsFile {
 
 }  // namespace
 
-FaultOs::FaultOs(Os& real) : real_(real), state_(std::make_shared<State>()) {}
+FaultOs::FaultOs(Os& real) : real_(real), state_(std::make_shared<State>(real)) {}
 FaultOs::~FaultOs() = default;
 
 uint64_t FaultOs::calls() const { return state_->total; }
@@ -237,7 +243,10 @@ bool FaultOs::CurrentDirectory(std::string* path) {
 bool FaultOs::ListProcessNames(std::vector<std::string>* names) {
   names->clear();
   if (state_->Enter(OsCall::kListProcessNames, "") != Verdict::kPass) return false;
-  if (failProcessList_) return false;
+  if (failProcessList_) {
+    RememberFailure({"ListProcessNames", "", "", 0, "failed by test rule"});
+    return false;
+  }
   if (!processNames_) return real_.ListProcessNames(names);
   *names = *processNames_;
   return true;

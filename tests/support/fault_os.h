@@ -129,6 +129,11 @@ class FaultOs : public Os {
   bool ReadKeyEvent(KeyEvent*) override { return false; }
   void InstallControlHandler(ControlHandler) override {}
   std::vector<std::string> CommandLineArguments() override { return real_.CommandLineArguments(); }
+  // One record with the real Os, in the order things failed: a call failed
+  // by rule is kept as "<OsCallName> <path>: failed by test rule".
+  const OsFailure& LastFailure() const override { return real_.LastFailure(); }
+  void ForgetFailure() override { real_.ForgetFailure(); }
+  void RememberFailure(OsFailure failure) override { real_.RememberFailure(std::move(failure)); }
 
   // Shared with the files this Os opened, so a file that outlives the FaultOs
   // stays safe to use.

@@ -9,14 +9,27 @@ namespace {
 
 enum class Mode { kRead, kWrite };
 
+// A failure in the Os's own terms: the method's name, no system code.
+bool Fail(Os& os, const char* call, const std::string& path, const char* why) {
+  os.RememberFailure({call, path, "", 0, why});
+  return false;
+}
+
+std::unique_ptr<OsFile> FailOpen(Os& os, const char* call, const std::string& path,
+                                 const char* why) {
+  Fail(os, call, path, why);
+  return nullptr;
+}
+
 class MemoryFile : public OsFile {
  public:
-  MemoryFile(std::shared_ptr<MemoryOs::Node> node, Mode mode, uint64_t position)
-      : node_(std::move(node)), mode_(mode), position_(position) {}
+  MemoryFile(std::shared_ptr<MemoryOs::Node> node, Mode mode, uint64_t position, Os& os,
+             std::string path)
+      : node_(std::move(node)), mode_(mode), position_(position), os_(os), path_(std::move(path)) {}
 
   bool Read(void* buffer, uint32_t count, uint32_t* got) override {
     *got = 0;
-    if (!node_ || mode_ != Mode::kRead) return false;
+    if (!Usable("Read", Mode::kRead)) return false;
     const std::string& bytes = node_->bytes;
     if (position_ < bytes.size()) {
       *got = static_cast<uint32_t>(std::min<uint64_t>(count, bytes.size() - position_));
@@ -27,7 +40,7 @@ class MemoryFile : public OsFile {
   }
   bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
     *put = 0;
-    if (!node_ || mode_ != Mode::kWrite) return false;
+    if (!Usable("Write", Mode::kWrite)) return false;
     std::string& bytes = node_->bytes;
     if (bytes.size() < position_ + count) bytes.resize(position_ + count, '\0');
     std::memcpy(bytes.data() + position_, buffer, count);
@@ -35,22 +48,32 @@ class MemoryFile : public OsFile {
     *put = count;
     return true;
   }
-  bool Seek(uint64_t offset) override { return node_ && (position_ = offset, true); }
-  bool SeekToEnd() override { return node_ && (position_ = node_->bytes.size(), true); }
+  bool Seek(uint64_t offset) override { return Usable("Seek") && (position_ = offset, true); }
+  bool SeekToEnd() override {
+    return Usable("SeekToEnd") && (position_ = node_->bytes.size(), true);
+  }
   bool Size(uint64_t* size) override {
-    return node_ && (*size = node_->fakedSize ? node_->fakedSize : node_->bytes.size(), true);
+    return Usable("Size") &&
+           (*size = node_->fakedSize ? node_->fakedSize : node_->bytes.size(), true);
   }
-  bool Flush() override { return node_ != nullptr; }
-  bool Close() override { return std::exchange(node_, nullptr) != nullptr; }
+  bool Flush() override { return Usable("Flush"); }
+  bool Close() override { return Usable("Close") && (node_ = nullptr, true); }
   bool Identity(FileIdentity* identity) override {
-    return node_ && (*identity = {1, node_->id}, true);
+    return Usable("Identity") && (*identity = {1, node_->id}, true);
   }
-  bool CopyOwnerAndMode(const std::string&) override { return node_ != nullptr; }
+  bool CopyOwnerAndMode(const std::string&) override { return Usable("CopyOwnerAndMode"); }
 
  private:
+  bool Usable(const char* call) { return node_ || Fail(os_, call, path_, "file is closed"); }
+  bool Usable(const char* call, Mode mode) {
+    return Usable(call) && (mode_ == mode || Fail(os_, call, path_, "not open for that"));
+  }
+
   std::shared_ptr<MemoryOs::Node> node_;
   Mode mode_;
   uint64_t position_;
+  Os& os_;
+  std::string path_;
 };
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -162,22 +185,26 @@ std::vector<std::string> MemoryOs::FilesUnder(const std::string& directory) cons
 
 std::unique_ptr<OsFile> MemoryOs::OpenSharedRead(const std::string& path) {
   auto it = files_.find(Normalise(path));
-  if (it == files_.end()) return nullptr;
-  return std::make_unique<MemoryFile>(it->second, Mode::kRead, 0);
+  if (it == files_.end()) return FailOpen(*this, "OpenSharedRead", path, "no such file");
+  return std::make_unique<MemoryFile>(it->second, Mode::kRead, 0, *this, path);
 }
 
 std::unique_ptr<OsFile> MemoryOs::CreateNew(const std::string& path) {
   const std::string key = Normalise(path);
-  if (GetPathKind(key) != PathKind::kMissing || !ParentExists(key)) return nullptr;
-  return std::make_unique<MemoryFile>(files_[key] = NewNode(), Mode::kWrite, 0);
+  if (GetPathKind(key) != PathKind::kMissing)
+    return FailOpen(*this, "CreateNew", path, "name exists");
+  if (!ParentExists(key)) return FailOpen(*this, "CreateNew", path, "no such directory");
+  return std::make_unique<MemoryFile>(files_[key] = NewNode(), Mode::kWrite, 0, *this, path);
 }
 
 std::unique_ptr<OsFile> MemoryOs::OpenForAppend(const std::string& path) {
   const std::string key = Normalise(path);
-  if (directories_.count(key) != 0 || !ParentExists(key)) return nullptr;
+  if (directories_.count(key) != 0 || !ParentExists(key)) {
+    return FailOpen(*this, "OpenForAppend", path, "a directory, or no such directory");
+  }
   std::shared_ptr<Node>& node = files_[key];
   if (!node) node = NewNode();
-  return std::make_unique<MemoryFile>(node, Mode::kWrite, node->bytes.size());
+  return std::make_unique<MemoryFile>(node, Mode::kWrite, node->bytes.size(), *this, path);
 }
 
 bool MemoryOs::DeleteFile(const std::string& path) { return files_.erase(Normalise(path)) != 0; }
@@ -203,7 +230,9 @@ bool MemoryOs::FullPath(const std::string& path, std::string* full) {
 bool MemoryOs::ReplaceRename(const std::string& from, const std::string& to) {
   const std::string source = Normalise(from), target = Normalise(to);
   auto it = files_.find(source);
-  if (it == files_.end() || directories_.count(target) != 0 || !ParentExists(target)) return false;
+  if (it == files_.end() || directories_.count(target) != 0 || !ParentExists(target)) {
+    return Fail(*this, "ReplaceRename", from + " -> " + to, "no such file, or no place for it");
+  }
   std::shared_ptr<Node> node = it->second;
   files_.erase(it);
   files_[target] = std::move(node);
@@ -212,7 +241,9 @@ bool MemoryOs::ReplaceRename(const std::string& from, const std::string& to) {
 
 bool MemoryOs::CreateDirectory(const std::string& path) {
   const std::string key = Normalise(path);
-  if (GetPathKind(key) != PathKind::kMissing || !ParentExists(key)) return false;
+  if (GetPathKind(key) != PathKind::kMissing || !ParentExists(key)) {
+    return Fail(*this, "CreateDirectory", path, "name exists, or no such directory");
+  }
   directories_.insert(key);
   return true;
 }
@@ -221,7 +252,9 @@ bool MemoryOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* 
   entries->clear();
   const std::string key = Normalise(pattern);
   const std::string directory = Parent(key);
-  if (directories_.count(directory) == 0) return false;
+  if (directories_.count(directory) == 0) {
+    return Fail(*this, "ListDirectory", pattern, "no such directory");
+  }
   const std::string wildcard = key.substr(key.find_last_of('/') + 1);
   const std::string prefix = directory == "/" ? "/" : directory + "/";
   const auto consider = [&](const std::string& child, bool isDirectory) {
@@ -244,7 +277,8 @@ bool MemoryOs::CurrentDirectory(std::string* path) {
 
 bool MemoryOs::FreeSpace(const std::string& directory, uint64_t* bytes) {
   *bytes = freeSpace_;
-  return GetPathKind(directory) == PathKind::kDirectory;
+  return GetPathKind(directory) == PathKind::kDirectory ||
+         Fail(*this, "FreeSpace", directory, "no such directory");
 }
 
 bool MemoryOs::ListProcessNames(std::vector<std::string>* names) {

@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "platform/listing_order.h"
 
@@ -28,15 +30,42 @@ constexpr mode_t kNewDirectoryMode = 0755;
 // Longest path handed to the system; the program's own limit is 511.
 constexpr size_t kSystemPathBuffer = 4096;
 
+// Set while the control handler runs: its calls keep no failure, since
+// keeping one allocates.
+volatile sig_atomic_t g_inControlHandler = 0;
+
+// Keeps the failure of `call` on `path` with the system's words for `code`;
+// false, for the caller to return.
+bool Keep(Os& os, const char* call, const std::string& path, int code) {
+  if (g_inControlHandler == 0) {
+    os.RememberFailure(
+        {call, path, "errno", static_cast<unsigned long>(code), std::strerror(code)});
+  }
+  return false;
+}
+
+// A failure the system gave no code for.
+bool KeepText(Os& os, const char* call, const std::string& path, const char* text) {
+  if (g_inControlHandler == 0) os.RememberFailure({call, path, "", 0, text});
+  return false;
+}
+
 // Copies `path` into `out` with every '\' turned into '/'. No allocation, so
-// the signal path can use it. Fails on a path that does not fit or that holds
-// a NUL byte (the system would see a different, shorter name).
+// the signal path can use it. Fails, with errno set, on a path that does not
+// fit or that holds a NUL byte (the system would see a different, shorter
+// name).
 bool ToSystemPath(const std::string& path, char (&out)[kSystemPathBuffer]) {
   const size_t size = path.size();
-  if (size >= kSystemPathBuffer) return false;
+  if (size >= kSystemPathBuffer) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
   const char* in = path.data();
   for (size_t i = 0; i < size; ++i) {
-    if (in[i] == '\0') return false;
+    if (in[i] == '\0') {
+      errno = EINVAL;
+      return false;
+    }
     out[i] = in[i] == '\\' ? '/' : in[i];
   }
   out[size] = '\0';
@@ -66,54 +95,65 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
 
 class PosixFile : public OsFile {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
-  ~PosixFile() override { Close(); }
+  PosixFile(int fd, Os& os, std::string path) : fd_(fd), os_(os), path_(std::move(path)) {}
+  ~PosixFile() override {
+    if (fd_ >= 0) Close();
+  }
 
   bool Read(void* buffer, uint32_t count, uint32_t* got) override {
     *got = 0;
-    if (fd_ < 0) return false;
+    if (fd_ < 0) return Fail("read", EBADF);
     count = ClampToSsize(count);
     ssize_t n;
     do {
       n = ::read(fd_, buffer, count);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return false;
+    if (n < 0) return Fail("read", errno);
     *got = static_cast<uint32_t>(n);
     return true;
   }
 
   bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
     *put = 0;
-    if (fd_ < 0) return false;
+    if (fd_ < 0) return Fail("write", EBADF);
     count = ClampToSsize(count);
     ssize_t n;
     do {
       n = ::write(fd_, buffer, count);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return false;
+    if (n < 0) return Fail("write", errno);
     *put = static_cast<uint32_t>(n);
     return true;
   }
 
   bool Seek(uint64_t offset) override {
-    if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
-    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+    if (fd_ < 0) return Fail("lseek", EBADF);
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return Fail("lseek", EINVAL);
+    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0 || Fail("lseek", errno);
   }
 
-  bool SeekToEnd() override { return fd_ >= 0 && ::lseek(fd_, 0, SEEK_END) >= 0; }
+  bool SeekToEnd() override {
+    if (fd_ < 0) return Fail("lseek", EBADF);
+    return ::lseek(fd_, 0, SEEK_END) >= 0 || Fail("lseek", errno);
+  }
 
   bool Size(uint64_t* size) override {
     struct stat info;
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0) return false;
+    if (fd_ < 0) return Fail("fstat", EBADF);
+    if (::fstat(fd_, &info) != 0) return Fail("fstat", errno);
     *size = static_cast<uint64_t>(info.st_size);
     return true;
   }
 
-  bool Flush() override { return fd_ >= 0 && ::fsync(fd_) == 0; }
+  bool Flush() override {
+    if (fd_ < 0) return Fail("fsync", EBADF);
+    return ::fsync(fd_) == 0 || Fail("fsync", errno);
+  }
 
   bool Identity(FileIdentity* identity) override {
     struct stat info;
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0) return false;
+    if (fd_ < 0) return Fail("fstat", EBADF);
+    if (::fstat(fd_, &info) != 0) return Fail("fstat", errno);
     *identity = IdentityOf(info);
     return true;
   }
@@ -123,44 +163,59 @@ class PosixFile : public OsFile {
   bool CopyOwnerAndMode(const std::string& originalPath) override {
     char name[kSystemPathBuffer];
     struct stat original;
-    if (fd_ < 0 || !ToSystemPath(originalPath, name) || ::stat(name, &original) != 0) {
-      return false;
+    if (fd_ < 0) return Fail("fstat", EBADF);
+    if (!ToSystemPath(originalPath, name) || ::stat(name, &original) != 0) {
+      return Keep(os_, "stat", originalPath, errno);
     }
     struct stat mine;
-    if (::fstat(fd_, &mine) != 0) return false;
+    if (::fstat(fd_, &mine) != 0) return Fail("fstat", errno);
     if ((mine.st_uid != original.st_uid || mine.st_gid != original.st_gid) &&
         ::fchown(fd_, original.st_uid, original.st_gid) != 0) {
-      return false;
+      return Fail("fchown", errno);
     }
-    return ::fchmod(fd_, original.st_mode & 07777) == 0;
+    return ::fchmod(fd_, original.st_mode & 07777) == 0 || Fail("fchmod", errno);
   }
 
   // Async-signal-safe: the control handler closes the lock file with it.
   bool Close() override {
     const int fd = fd_;
-    if (fd < 0) return false;
+    if (fd < 0) return Fail("close", EBADF);
     fd_ = -1;
     // Linux releases the descriptor even when close() is interrupted.
-    return ::close(fd) == 0 || errno == EINTR;
+    return ::close(fd) == 0 || errno == EINTR || Fail("close", errno);
   }
 
  private:
+  bool Fail(const char* call, int code) { return Keep(os_, call, path_, code); }
+
   int fd_;
+  Os& os_;
+  std::string path_;
 };
 
-std::unique_ptr<OsFile> OpenFile(const std::string& path, int flags) {
+std::unique_ptr<OsFile> OpenFile(Os& os, const std::string& path, int flags) {
   char name[kSystemPathBuffer];
-  if (!ToSystemPath(path, name)) return nullptr;
+  if (!ToSystemPath(path, name)) {
+    Keep(os, "open", path, errno);
+    return nullptr;
+  }
   const int fd = OpenRetrying(name, flags, kNewFileMode);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    Keep(os, "open", path, errno);
+    return nullptr;
+  }
   // Only plain files: a directory opens read-only on POSIX, and a FIFO or
   // device under a message-file name could block the run or feed it garbage.
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return nullptr;
+  if (::fstat(fd, &info) != 0) {
+    Keep(os, "fstat", path, errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    KeepText(os, "open", path, "not a regular file");
+  } else {
+    return std::make_unique<PosixFile>(fd, os, path);
   }
-  return std::make_unique<PosixFile>(fd);
+  ::close(fd);
+  return nullptr;
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -241,7 +296,9 @@ volatile ControlHandler g_controlHandler = nullptr;
 extern "C" void OnControlSignal(int signal) {
   const int savedErrno = errno;
   ControlHandler handler = g_controlHandler;
+  g_inControlHandler = 1;
   if (handler != nullptr) handler();
+  g_inControlHandler = 0;
   // Die of the signal, as without a handler: default action, then re-raise.
   // The signal is blocked while this runs and is delivered on return.
   struct sigaction action;
@@ -352,13 +409,13 @@ PosixOs::PosixOs(int argc, char** argv) {
 }
 
 std::unique_ptr<OsFile> PosixOs::OpenSharedRead(const std::string& path) {
-  return OpenFile(path, O_RDONLY | O_NONBLOCK);
+  return OpenFile(*this, path, O_RDONLY | O_NONBLOCK);
 }
 
 // O_EXCL never follows a symbolic link, not even a dangling one; O_NOFOLLOW
 // says so once more for systems that bend the rule.
 std::unique_ptr<OsFile> PosixOs::CreateNew(const std::string& path) {
-  return OpenFile(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
+  return OpenFile(*this, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
 }
 
 // O_APPEND: with no sharing modes to keep a second run out of the report
@@ -367,12 +424,14 @@ std::unique_ptr<OsFile> PosixOs::CreateNew(const std::string& path) {
 std::unique_ptr<OsFile> PosixOs::OpenForAppend(const std::string& path) {
   // O_NONBLOCK: a FIFO put in the report file's place fails at once instead
   // of waiting forever for a reader; on a regular file it changes nothing.
-  return OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK);
+  return OpenFile(*this, path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK);
 }
 
 bool PosixOs::DeleteFile(const std::string& path) {
   char name[kSystemPathBuffer];
-  return ToSystemPath(path, name) && ::unlink(name) == 0;
+  if (ToSystemPath(path, name) && ::unlink(name) == 0) return true;
+  // A name that is not there is an answer, not a failure.
+  return errno == ENOENT || errno == ENOTDIR ? false : Keep(*this, "unlink", path, errno);
 }
 
 PathKind PosixOs::GetPathKind(const std::string& path) {
@@ -397,11 +456,11 @@ bool PosixOs::PathIdentity(const std::string& path, FileIdentity* identity) {
 // missing, what follows holds no link and is normalised as text.
 bool PosixOs::FullPath(const std::string& path, std::string* full) {
   char name[kSystemPathBuffer];
-  if (!ToSystemPath(path, name)) return false;
+  if (!ToSystemPath(path, name)) return Keep(*this, "realpath", path, errno);
   std::string pending = name;
   if (pending.empty() || pending[0] != '/') {
     char current[kSystemPathBuffer];
-    if (::getcwd(current, sizeof current) == nullptr) return false;
+    if (::getcwd(current, sizeof current) == nullptr) return Keep(*this, "getcwd", "", errno);
     pending = std::string(current) + "/" + pending;
   }
   std::string result = "/";
@@ -424,8 +483,10 @@ bool PosixOs::FullPath(const std::string& path, std::string* full) {
 
 bool PosixOs::ReplaceRename(const std::string& from, const std::string& to) {
   char source[kSystemPathBuffer], target[kSystemPathBuffer];
-  if (!ToSystemPath(from, source) || !ToSystemPath(to, target)) return false;
-  if (::rename(source, target) != 0) return false;
+  if (!ToSystemPath(from, source) || !ToSystemPath(to, target) || ::rename(source, target) != 0) {
+    const int code = errno;
+    return Keep(*this, "rename", from + " -> " + to, code);
+  }
   // Write the directory entries through. Once the rename has happened it is
   // reported as done even if a sync fails: the caller must never believe the
   // old file is still in place when it is not.
@@ -438,7 +499,9 @@ bool PosixOs::ReplaceRename(const std::string& from, const std::string& to) {
 
 bool PosixOs::CreateDirectory(const std::string& path) {
   char name[kSystemPathBuffer];
-  if (!ToSystemPath(path, name) || ::mkdir(name, kNewDirectoryMode) != 0) return false;
+  if (!ToSystemPath(path, name) || ::mkdir(name, kNewDirectoryMode) != 0) {
+    return Keep(*this, "mkdir", path, errno);
+  }
   SyncDirectory(DirectoryOf(name));
   return true;
 }
@@ -446,14 +509,14 @@ bool PosixOs::CreateDirectory(const std::string& path) {
 bool PosixOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) {
   entries->clear();
   char name[kSystemPathBuffer];
-  if (!ToSystemPath(pattern, name)) return false;
+  if (!ToSystemPath(pattern, name)) return Keep(*this, "opendir", pattern, errno);
   const std::string full(name);
   const size_t slash = full.find_last_of('/');
   const std::string directory = DirectoryOf(full);
   const std::string wildcard = slash == std::string::npos ? full : full.substr(slash + 1);
 
   DIR* listing = ::opendir(directory.c_str());
-  if (listing == nullptr) return false;
+  if (listing == nullptr) return Keep(*this, "opendir", directory, errno);
   while (const struct dirent* entry = ::readdir(listing)) {
     const std::string_view entryName(entry->d_name);
     if (entryName == "." || entryName == "..") continue;
@@ -469,7 +532,7 @@ bool PosixOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* e
 
 bool PosixOs::CurrentDirectory(std::string* path) {
   char buffer[512];
-  if (::getcwd(buffer, sizeof buffer) == nullptr) return false;
+  if (::getcwd(buffer, sizeof buffer) == nullptr) return Keep(*this, "getcwd", "", errno);
   *path = buffer;
   return true;
 }
@@ -477,7 +540,9 @@ bool PosixOs::CurrentDirectory(std::string* path) {
 bool PosixOs::FreeSpace(const std::string& directory, uint64_t* bytes) {
   char name[kSystemPathBuffer];
   struct statvfs info;
-  if (!ToSystemPath(directory, name) || ::statvfs(name, &info) != 0) return false;
+  if (!ToSystemPath(directory, name) || ::statvfs(name, &info) != 0) {
+    return Keep(*this, "statvfs", directory, errno);
+  }
   *bytes = static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
   return true;
 }
@@ -485,7 +550,7 @@ bool PosixOs::FreeSpace(const std::string& directory, uint64_t* bytes) {
 bool PosixOs::ListProcessNames(std::vector<std::string>* names) {
   names->clear();
   DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return false;
+  if (proc == nullptr) return Keep(*this, "opendir", "/proc", errno);
   bool anyProcess = false;
   while (const struct dirent* entry = ::readdir(proc)) {
     if (!IsAllDigits(entry->d_name)) continue;
@@ -495,7 +560,7 @@ bool PosixOs::ListProcessNames(std::vector<std::string>* names) {
   ::closedir(proc);
   // An empty /proc (not mounted) lists not even this process: that is no
   // proof that the tosser is absent.
-  return anyProcess;
+  return anyProcess || KeepText(*this, "readdir", "/proc", "no process listed");
 }
 
 LocalTime PosixOs::Now() {

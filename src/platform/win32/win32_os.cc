@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/command_line.h"
 #include "platform/listing_order.h"
@@ -19,15 +20,46 @@
 namespace twtrim {
 namespace {
 
+// Set while the console-control thread runs the handler: its calls keep no
+// failure, since keeping one allocates.
+std::atomic<bool> g_inControlHandler{false};
+
+// The system's words for `code`, on one line, without the closing period.
+std::string SystemText(DWORD code) {
+  char buffer[512];
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, buffer, sizeof buffer, nullptr);
+  std::string text(buffer, length);
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '.')) text.pop_back();
+  return text.empty() ? "unknown error" : text;
+}
+
+// Keeps the failure of `call` on `path` with the system's words for `code`;
+// false, for the caller to return.
+bool Keep(Os& os, const char* call, const std::string& path, DWORD code) {
+  if (!g_inControlHandler.load()) os.RememberFailure({call, path, "error", code, SystemText(code)});
+  return false;
+}
+
 // A path with a NUL byte would reach the system as a different, shorter name.
-bool UsablePath(const std::string& path) { return path.find('\0') == std::string::npos; }
+bool UsablePath(const std::string& path) {
+  if (path.find('\0') == std::string::npos) return true;
+  SetLastError(ERROR_INVALID_NAME);
+  return false;
+}
 
 bool ValidHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
 
 // SetFilePointer with the high part; all ones is a legitimate low half, so
 // failure is that value together with a last error.
 bool MoveFilePointer(HANDLE handle, uint64_t offset, DWORD method) {
-  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (offset > static_cast<uint64_t>(INT64_MAX)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   LONG high = static_cast<LONG>(offset >> 32);
   const LONG low = static_cast<LONG>(static_cast<DWORD>(offset & 0xFFFFFFFFu));
   SetLastError(NO_ERROR);
@@ -45,71 +77,92 @@ bool IdentityOfHandle(HANDLE handle, FileIdentity* identity) {
 
 class Win32File : public OsFile {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
-  ~Win32File() override { Close(); }
+  Win32File(HANDLE handle, Os& os, std::string path)
+      : handle_(handle), os_(os), path_(std::move(path)) {}
+  ~Win32File() override {
+    if (ValidHandle(handle_)) Close();
+  }
 
   bool Read(void* buffer, uint32_t count, uint32_t* got) override {
     DWORD n = 0;
-    const BOOL ok = ValidHandle(handle_) && ReadFile(handle_, buffer, count, &n, nullptr);
-    *got = ok ? n : 0;
-    return ok != FALSE;
+    *got = 0;
+    if (!ValidHandle(handle_)) return Fail("ReadFile", ERROR_INVALID_HANDLE);
+    if (!ReadFile(handle_, buffer, count, &n, nullptr)) return Fail("ReadFile", GetLastError());
+    *got = n;
+    return true;
   }
 
   bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
     DWORD n = 0;
-    const BOOL ok = ValidHandle(handle_) && WriteFile(handle_, buffer, count, &n, nullptr);
-    *put = ok ? n : 0;
-    return ok != FALSE;
+    *put = 0;
+    if (!ValidHandle(handle_)) return Fail("WriteFile", ERROR_INVALID_HANDLE);
+    if (!WriteFile(handle_, buffer, count, &n, nullptr)) return Fail("WriteFile", GetLastError());
+    *put = n;
+    return true;
   }
 
-  bool Seek(uint64_t offset) override {
-    return ValidHandle(handle_) && MoveFilePointer(handle_, offset, FILE_BEGIN);
-  }
+  bool Seek(uint64_t offset) override { return MovePointer(offset, FILE_BEGIN); }
 
-  bool SeekToEnd() override {
-    return ValidHandle(handle_) && MoveFilePointer(handle_, 0, FILE_END);
-  }
+  bool SeekToEnd() override { return MovePointer(0, FILE_END); }
 
   bool Size(uint64_t* size) override {
-    if (!ValidHandle(handle_)) return false;
+    if (!ValidHandle(handle_)) return Fail("GetFileSize", ERROR_INVALID_HANDLE);
     DWORD high = 0;
     SetLastError(NO_ERROR);
     const DWORD low = GetFileSize(handle_, &high);
-    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+      return Fail("GetFileSize", GetLastError());
+    }
     *size = (static_cast<uint64_t>(high) << 32) | low;
     return true;
   }
 
-  bool Flush() override { return ValidHandle(handle_) && FlushFileBuffers(handle_) != FALSE; }
+  bool Flush() override {
+    if (!ValidHandle(handle_)) return Fail("FlushFileBuffers", ERROR_INVALID_HANDLE);
+    return FlushFileBuffers(handle_) != FALSE || Fail("FlushFileBuffers", GetLastError());
+  }
 
   bool Identity(FileIdentity* identity) override {
-    return ValidHandle(handle_) && IdentityOfHandle(handle_, identity);
+    if (!ValidHandle(handle_)) return Fail("GetFileInformationByHandle", ERROR_INVALID_HANDLE);
+    return IdentityOfHandle(handle_, identity) ||
+           Fail("GetFileInformationByHandle", GetLastError());
   }
 
   // A new file inherits the access rules of its directory, as the original did.
   bool CopyOwnerAndMode(const std::string& /*originalPath*/) override {
-    return ValidHandle(handle_);
+    return ValidHandle(handle_) || Fail("CopyOwnerAndMode", ERROR_INVALID_HANDLE);
   }
 
   // Runs on the console-control thread for the lock: no allocation.
   bool Close() override {
     const HANDLE handle = handle_;
-    if (!ValidHandle(handle)) return false;
+    if (!ValidHandle(handle)) return Fail("CloseHandle", ERROR_INVALID_HANDLE);
     handle_ = INVALID_HANDLE_VALUE;
-    return CloseHandle(handle) != FALSE;
+    return CloseHandle(handle) != FALSE || Fail("CloseHandle", GetLastError());
   }
 
  private:
+  bool Fail(const char* call, DWORD code) { return Keep(os_, call, path_, code); }
+  bool MovePointer(uint64_t offset, DWORD method) {
+    if (!ValidHandle(handle_)) return Fail("SetFilePointer", ERROR_INVALID_HANDLE);
+    return MoveFilePointer(handle_, offset, method) || Fail("SetFilePointer", GetLastError());
+  }
+
   HANDLE handle_;
+  Os& os_;
+  std::string path_;
 };
 
-std::unique_ptr<OsFile> OpenFile(const std::string& path, DWORD access, DWORD sharing,
+std::unique_ptr<OsFile> OpenFile(Os& os, const std::string& path, DWORD access, DWORD sharing,
                                  DWORD disposition) {
-  if (!UsablePath(path)) return nullptr;
-  const HANDLE handle = CreateFileA(path.c_str(), access, sharing, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32File>(handle);
+  const HANDLE handle = UsablePath(path) ? CreateFileA(path.c_str(), access, sharing, nullptr,
+                                                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                         : INVALID_HANDLE_VALUE;
+  if (handle == INVALID_HANDLE_VALUE) {
+    Keep(os, "CreateFileA", path, GetLastError());
+    return nullptr;
+  }
+  return std::make_unique<Win32File>(handle, os, path);
 }
 
 // "\\?\C:\TW" and "\\?\UNC\server\share" are other spellings of "C:\TW" and
@@ -150,25 +203,27 @@ std::atomic<bool> g_controlHeld{false};
 BOOL WINAPI ControlTrampoline(DWORD /*event*/) {
   while (g_controlHeld.load()) YieldProcessor();
   const ControlHandler handler = g_controlHandler;
+  g_inControlHandler.store(true);
   if (handler != nullptr) handler();
+  g_inControlHandler.store(false);
   return FALSE;
 }
 
 }  // namespace
 
 std::unique_ptr<OsFile> Win32Os::OpenSharedRead(const std::string& path) {
-  return OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  return OpenFile(*this, path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   OPEN_EXISTING);
 }
 
 std::unique_ptr<OsFile> Win32Os::CreateNew(const std::string& path) {
-  return OpenFile(path, GENERIC_WRITE, 0, CREATE_NEW);
+  return OpenFile(*this, path, GENERIC_WRITE, 0, CREATE_NEW);
 }
 
 std::unique_ptr<OsFile> Win32Os::OpenForAppend(const std::string& path) {
   // OPEN_ALWAYS sets ERROR_ALREADY_EXISTS on success; start from a clean slate.
   SetLastError(NO_ERROR);
-  return OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
+  return OpenFile(*this, path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
 }
 
 namespace {
@@ -194,7 +249,13 @@ bool RetryWhileBusy(Attempt attempt) {
 }  // namespace
 
 bool Win32Os::DeleteFile(const std::string& path) {
-  return UsablePath(path) && RetryWhileBusy([&] { return DeleteFileA(path.c_str()) != FALSE; });
+  if (UsablePath(path) && RetryWhileBusy([&] { return DeleteFileA(path.c_str()) != FALSE; })) {
+    return true;
+  }
+  // A name that is not there is an answer, not a failure.
+  const DWORD code = GetLastError();
+  const bool absent = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+  return absent ? false : Keep(*this, "DeleteFileA", path, code);
 }
 
 PathKind Win32Os::GetPathKind(const std::string& path) {
@@ -219,11 +280,14 @@ bool Win32Os::PathIdentity(const std::string& path, FileIdentity* identity) {
 }
 
 bool Win32Os::FullPath(const std::string& path, std::string* full) {
-  if (!UsablePath(path)) return false;
+  if (!UsablePath(path)) return Keep(*this, "GetFullPathNameA", path, GetLastError());
   char buffer[MAX_PATH * 4];
   const DWORD length =
       GetFullPathNameA(WithoutLongPrefix(path).c_str(), sizeof buffer, buffer, nullptr);
-  if (length == 0 || length >= sizeof buffer) return false;
+  if (length == 0) return Keep(*this, "GetFullPathNameA", path, GetLastError());
+  if (length >= sizeof buffer) {
+    return Keep(*this, "GetFullPathNameA", path, ERROR_FILENAME_EXCED_RANGE);
+  }
   full->assign(buffer, length);
   return true;
 }
@@ -241,21 +305,26 @@ bool Win32Os::PathTooLong(const std::string& path) {
 }
 
 bool Win32Os::ReplaceRename(const std::string& from, const std::string& to) {
-  return UsablePath(from) && UsablePath(to) && RetryWhileBusy([&] {
-           return MoveFileExA(from.c_str(), to.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-         });
+  if (UsablePath(from) && UsablePath(to) && RetryWhileBusy([&] {
+        return MoveFileExA(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+      })) {
+    return true;
+  }
+  const DWORD code = GetLastError();
+  return Keep(*this, "MoveFileExA", from + " -> " + to, code);
 }
 
 bool Win32Os::CreateDirectory(const std::string& path) {
-  return UsablePath(path) && CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+  return (UsablePath(path) && CreateDirectoryA(path.c_str(), nullptr) != FALSE) ||
+         Keep(*this, "CreateDirectoryA", path, GetLastError());
 }
 
 bool Win32Os::FreeSpace(const std::string& directory, uint64_t* bytes) {
   ULARGE_INTEGER available;
   if (!UsablePath(directory) ||
       GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr) == FALSE) {
-    return false;
+    return Keep(*this, "GetDiskFreeSpaceExA", directory, GetLastError());
   }
   *bytes = available.QuadPart;
   return true;
@@ -263,12 +332,13 @@ bool Win32Os::FreeSpace(const std::string& directory, uint64_t* bytes) {
 
 bool Win32Os::ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) {
   entries->clear();
-  if (!UsablePath(pattern)) return false;
   WIN32_FIND_DATAA found;
-  const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  const HANDLE search =
+      UsablePath(pattern) ? FindFirstFileA(pattern.c_str(), &found) : INVALID_HANDLE_VALUE;
   if (search == INVALID_HANDLE_VALUE) {
     // No match in an existing directory is an empty result, not a failure.
-    return GetLastError() == ERROR_FILE_NOT_FOUND;
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || Keep(*this, "FindFirstFileA", pattern, code);
   }
   do {
     if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) {
@@ -276,8 +346,10 @@ bool Win32Os::ListDirectory(const std::string& pattern, std::vector<DirEntry>* e
     }
     entries->push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
   } while (FindNextFileA(search, &found));
-  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  const DWORD code = GetLastError();
+  const bool complete = code == ERROR_NO_MORE_FILES;
   FindClose(search);
+  if (!complete) Keep(*this, "FindNextFileA", pattern, code);
   // NTFS lists in this order already; FAT, network and other volumes do not.
   std::sort(entries->begin(), entries->end(),
             [](const DirEntry& a, const DirEntry& b) { return ListedBefore(a.name, b.name); });
@@ -287,7 +359,10 @@ bool Win32Os::ListDirectory(const std::string& pattern, std::vector<DirEntry>* e
 bool Win32Os::CurrentDirectory(std::string* path) {
   char buffer[512];
   const DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
-  if (length == 0 || length >= sizeof buffer) return false;
+  if (length == 0) return Keep(*this, "GetCurrentDirectoryA", "", GetLastError());
+  if (length >= sizeof buffer) {
+    return Keep(*this, "GetCurrentDirectoryA", "", ERROR_INSUFFICIENT_BUFFER);
+  }
   path->assign(buffer, length);
   return true;
 }
@@ -295,13 +370,16 @@ bool Win32Os::CurrentDirectory(std::string* path) {
 bool Win32Os::ListProcessNames(std::vector<std::string>* names) {
   names->clear();
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    return Keep(*this, "CreateToolhelp32Snapshot", "", GetLastError());
+  }
   PROCESSENTRY32 entry;
   std::memset(&entry, 0, sizeof entry);
   entry.dwSize = sizeof entry;
   if (!Process32First(snapshot, &entry)) {
+    const DWORD code = GetLastError();
     CloseHandle(snapshot);
-    return false;
+    return Keep(*this, "Process32First", "", code);
   }
   do {
     names->emplace_back(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile));
