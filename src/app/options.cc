@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "msgbase/conference_list.h"
 #include "platform/command_line.h"
 #include "report/paths.h"
 #include "report/places.h"
@@ -9,7 +10,6 @@ namespace {
 
 constexpr char kSyntaxTrailer[] = "Use TWTRIM32 /HELP for syntax.";
 constexpr char kOneSelector[] = "ERROR: specify only one conference selector.";
-constexpr uint32_t kMaxConference = 999;
 
 // Usage errors go out before the report log is open, so they reach the
 // console only.

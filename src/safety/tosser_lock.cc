@@ -10,7 +10,6 @@ namespace twtrim {
 namespace {
 
 constexpr uint32_t kLockFileSize = sizeof(kLockFileText) - 1;
-static_assert(kLockFileSize == 56);
 
 // The process-wide lock state. The control handler may run at any moment on
 // another thread (Windows) or on top of the main thread (POSIX signal), so it

@@ -77,8 +77,8 @@ class RecordAnalysis {
 // How many slots ahead the index and thread passes announce their lookups.
 constexpr uint32_t kPrefetchDistance = 32;
 
-bool IsReply(const RecordSummary& r) { return r.tm == 1 && r.ts == 0 && r.org != r.msgNumber; }
-bool IsRoot(const RecordSummary& r) { return r.tm == 1 && r.ts == 1 && r.org == r.msgNumber; }
+bool IsReply(const RecordSummary& r) { return IsReplyShape(r.tm, r.ts, r.org, r.msgNumber); }
+bool IsRoot(const RecordSummary& r) { return IsRootShape(r.tm, r.ts, r.org, r.msgNumber); }
 
 bool RecordAnalysis::Prepare() {
   const uint32_t records = scan_.ptrRecords;

@@ -49,14 +49,11 @@ bool StreamCopy(Os& os, const std::string& source, const std::string& destinatio
   if (!copy || !copy->CopyOwnerAndMode(ownerOf)) return false;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kTransferBufferSize]());
   if (!buffer) return false;
-  for (;;) {
-    uint32_t got = 0;
-    if (!in->Read(buffer.get(), kTransferBufferSize, &got)) return false;
-    if (got == 0) break;
-    if (!WriteExact(*copy, buffer.get(), got)) return false;
-  }
+  const bool copied = ReadToEnd(*in, buffer.get(), [&copy](const uint8_t* data, uint32_t count) {
+    return WriteExact(*copy, data, count);
+  });
   // A copy whose close the system refused does not count as written.
-  return copy->Flush() && copy->Close();
+  return copied && copy->Flush() && copy->Close();
 }
 
 // The copy equals its source now and, when known, the source as the

@@ -18,7 +18,6 @@
 namespace twtrim {
 namespace {
 
-constexpr uint64_t k4GiB = uint64_t{1} << 32;
 
 struct FileSet {
   const std::string* path[3];  // PTR, IDX, DAT
@@ -30,7 +29,7 @@ bool SizesSound(const FileSet& files) {
   const uint64_t idx = files.fingerprint[1].size;
   const uint64_t dat = files.fingerprint[2].size;
   return ptr % kPtrRecordSize == 0 && idx % kIdxRecordSize == 0 && dat % kDatBlockSize == 0 &&
-         ptr < k4GiB && idx < k4GiB && dat < k4GiB;
+         ptr < kFourGiB && idx < kFourGiB && dat < kFourGiB;
 }
 
 bool CountsMatch(const FileSet& files, const ConferenceScan& scan) {
@@ -112,7 +111,7 @@ class RecordCheck {
   bool ThreadsIntact() const {
     uint32_t orphans = 0;
     for (const RecordSummary& s : summaries_) {
-      const bool reply = s.tm == 1 && s.ts == 0 && s.org != s.msgNumber;
+      const bool reply = IsReplyShape(s.tm, s.ts, s.org, s.msgNumber);
       if (reply && !numbers_.Contains(static_cast<uint32_t>(s.org))) ++orphans;
     }
     return orphans == orphans_;

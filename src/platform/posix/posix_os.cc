@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/listing_order.h"
 
 namespace twtrim {
@@ -186,7 +187,6 @@ bool IsDirectoryEntry(int directoryFd, const struct dirent* entry) {
   return ::fstatat(directoryFd, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
 }
 
-char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Reads up to `capacity` bytes of a small file such as /proc/<pid>/comm.
 size_t ReadSmallFile(const std::string& path, char* buffer, size_t capacity) {
