@@ -2,7 +2,7 @@
 
 #include "msgbase/conference_list.h"
 #include "platform/command_line.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 #include "report/places.h"
 
 namespace twtrim {

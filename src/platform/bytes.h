@@ -20,7 +20,8 @@ inline void Store32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// ASCII letters to upper case; every other byte as it is.
+// ASCII letters to upper case; every other byte as it is (bytes 128-255,
+// code-page letters, compare as they are).
 inline char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Space to '~': a byte a report line can show as itself.

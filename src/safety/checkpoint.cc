@@ -6,8 +6,8 @@
 
 #include "platform/bytes.h"
 #include "platform/file_io.h"
+#include "platform/paths.h"
 #include "report/format.h"
-#include "report/paths.h"
 #include "safety/tosser_lock.h"
 
 namespace twtrim {

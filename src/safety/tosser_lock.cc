@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/file_io.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 
 namespace twtrim {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "msgbase/records.h"
 #include "platform/file_io.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 #include "safety/fingerprint.h"
 
 namespace twtrim {

@@ -26,7 +26,7 @@
 
 #include "app/options.h"
 #include "platform/command_line.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 #include "report/report_output.h"
 #include "support/memory_os.h"
 

@@ -1,11 +1,9 @@
-#include "report/paths.h"
+#include "platform/paths.h"
 
 #include "platform/bytes.h"
 
 namespace twtrim {
 namespace {
-
-// Only a-z fold; bytes 128-255 (code-page letters) compare as they are.
 
 // Letter case folded and '/' taken as '\'.
 char FoldPathChar(char c) { return c == '/' ? '\\' : FoldCase(c); }
