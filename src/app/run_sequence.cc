@@ -188,7 +188,7 @@ void ScanOne(RunState& run, size_t index) {
     plan.writeWanted = false;  // a partly formed plan is never written
   }
   if (plan.writeWanted) run.conferencesToWrite += 1;
-  AddPlanToTotals(&run.totals, scan);
+  AddScanToTotals(&run.totals, scan);
 }
 
 void ScanLoop(RunState& run) {

@@ -11,6 +11,7 @@
 #include "write/intent_record.h"
 #include "write/space_check.h"
 #include "write/staged_rebuild.h"
+#include "write/staged_verify.h"
 
 namespace twtrim {
 namespace {
@@ -106,7 +107,7 @@ bool BuildOne(RunState& run, size_t i) {
     return Fail(run, "WRITE ERROR: failed while building staged files for " + conf + ".");
   }
   run.builtThisRun[i] = 1;
-  if (!VerifyConferenceFiles(run.os, &plan, /*useStaged=*/true, /*record=*/true)) {
+  if (!VerifyConferenceFiles(run.os, &plan, Verification::kStaged)) {
     return Fail(run, "WRITE ERROR: staged verification failed for " + conf + ".");
   }
   if (run.out.verbose()) run.out.Line("  " + conf + " .NEW verification: PASS");
@@ -141,11 +142,11 @@ bool PreCommitCheck(RunState& run, std::string_view label) {
 bool BackupControlFiles(RunState& run) {
   const RunOptions& o = run.options;
   if (run.os.GetPathKind(o.conferenceConfigPath) == PathKind::kFile &&
-      !BackupFile(run.os, run.out, o.conferenceConfigPath, run.backupDir, nullptr, true,
+      !BackupFile(run.os, run.out, o.conferenceConfigPath, run.backupDir, nullptr, IfMissing::kFail,
                   SnapshotFingerprint(run.integrity, o.conferenceConfigPath))) {
     return Fail(run, "WRITE ERROR: TWMCONF.DAT backup failed verification.");
   }
-  if (!BackupFile(run.os, run.out, o.outboundSeqPath, run.backupDir, nullptr, false)) {
+  if (!BackupFile(run.os, run.out, o.outboundSeqPath, run.backupDir, nullptr, IfMissing::kSkip)) {
     return Fail(run, "WRITE ERROR: TWOUTBOUND.SEQ backup failed verification.");
   }
   return true;
@@ -234,7 +235,7 @@ bool VerifyCommittedFiles(RunState& run) {
   for (ConferencePlan& plan : run.plans) {
     if (!plan.writeWanted) continue;
     const std::string conf = ConfName(plan.conferenceNumber);
-    if (!VerifyConferenceFiles(run.os, &plan, /*useStaged=*/false, /*record=*/false)) {
+    if (!VerifyConferenceFiles(run.os, &plan, Verification::kCommitted)) {
       run.out.Line("POST-WRITE ERROR: final structure/hash verification failed for " + conf + ".");
       return false;
     }

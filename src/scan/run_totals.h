@@ -32,7 +32,7 @@ struct RunTotals {
   uint64_t totalBytes = 0, projectedBytes = 0, reclaimBytes = 0;
 };
 
-void AddPlanToTotals(RunTotals* totals, const ConferenceScan& scan);
+void AddScanToTotals(RunTotals* totals, const ConferenceScan& scan);
 void PrintSummary(ReportOutput& out, const RunTotals& totals, uint32_t extraValidationErrors,
                   uint32_t ignoredBackupFolders, bool write);
 

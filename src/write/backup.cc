@@ -128,9 +128,9 @@ bool CopyFileVerified(Os& os, const std::string& source, const std::string& dest
 }
 
 bool BackupFile(Os& os, ReportOutput& out, const std::string& source, const std::string& backupDir,
-                std::string* copyPath, bool required, const FileFingerprint* original) {
+                std::string* copyPath, IfMissing ifMissing, const FileFingerprint* original) {
   if (copyPath != nullptr) copyPath->clear();
-  if (os.GetPathKind(source) != PathKind::kFile) return !required;
+  if (os.GetPathKind(source) != PathKind::kFile) return ifMissing == IfMissing::kSkip;
   std::string destination, partial;
   if (!JoinPath(&destination, backupDir, BaseName(source))) return false;
   if (!JoinPath(&partial, backupDir, std::string(BaseName(source)) + ".PARTIAL")) return false;
@@ -157,7 +157,7 @@ bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
   for (const auto& [live, copy] : files) {
     // The rollback trusts these copies: each must hold what the snapshot saw.
     const FileFingerprint* original = SnapshotFingerprint(snapshot, *live);
-    if (original == nullptr || !BackupFile(os, out, *live, backupDir, copy, true, original)) {
+    if (original == nullptr || !BackupFile(os, out, *live, backupDir, copy, IfMissing::kFail, original)) {
       return false;
     }
   }
@@ -165,7 +165,7 @@ bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
   for (const char* extension : {"LMR", "SIG"}) {
     std::string path;
     if (!ConferenceFilePath(&path, messageDir, plan->conferenceNumber, extension)) continue;
-    if (!BackupFile(os, out, path, backupDir, nullptr, false)) return false;
+    if (!BackupFile(os, out, path, backupDir, nullptr, IfMissing::kSkip)) return false;
   }
   return true;
 }

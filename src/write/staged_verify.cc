@@ -1,6 +1,8 @@
 // VerifyConferenceFiles: re-reads a packed conference from disk and proves it
 // sound before it may go live (staged files) or after it went live (compare
 // mode on the live files).
+#include "write/staged_verify.h"
+
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -13,11 +15,9 @@
 #include "platform/file_io.h"
 #include "safety/fingerprint.h"
 #include "scan/message_number_set.h"
-#include "write/staged_rebuild.h"
 
 namespace twtrim {
 namespace {
-
 
 struct FileSet {
   const std::string* path[3];  // PTR, IDX, DAT
@@ -139,9 +139,9 @@ bool RecordsSound(Os& os, const FileSet& files, const ConferenceScan& scan) {
 
 }  // namespace
 
-bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, bool useStaged, bool record) {
+bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, Verification which) {
   FileSet files{};
-  if (useStaged) {
+  if (which == Verification::kStaged) {
     files.path[0] = &plan->stagedPtrPath;
     files.path[1] = &plan->stagedIdxPath;
     files.path[2] = &plan->stagedDatPath;
@@ -158,7 +158,7 @@ bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, bool useStaged, bool re
   FileFingerprint* stored[3] = {&plan->stagedPtrFingerprint, &plan->stagedIdxFingerprint,
                                 &plan->stagedDatFingerprint};
   for (int i = 0; i < 3; ++i) {
-    if (record) {
+    if (which == Verification::kStaged) {
       *stored[i] = files.fingerprint[i];
     } else if (!(*stored[i] == files.fingerprint[i])) {
       return false;

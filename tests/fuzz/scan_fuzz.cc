@@ -185,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (verbose && allPresent && scan.validationErrors == 0) {
       Check(Count(os.stdoutText(), "\n    RESULT: ") == 1, "verbose plan without its RESULT");
     }
-    AddPlanToTotals(&totals, scan);
+    AddScanToTotals(&totals, scan);
     PrintSummary(out, totals, 0, 0, write);
   }
   Check(totals.conferencesScanned == 4, "totals");
