@@ -93,8 +93,8 @@ ParseStep ParseValueSwitch(ReportOutput& out, std::string_view body, RunOptions*
   return ParseStep::kContinue;
 }
 
-// Switches 1 to 7 of the table: plain flags, exact match. /BACKUP has no
-// field: backups are always made in write mode, the switch stays for old scripts.
+// The switches that only set a flag, matched whole. /BACKUP has no field:
+// backups are always made in write mode, the switch stays for old scripts.
 struct FlagSwitch {
   const char* name;
   bool RunOptions::*field;

@@ -36,8 +36,6 @@ class BufferedReader {
   explicit BufferedReader(OsFile& file);
   // Fills `count` bytes (at most the buffer size); false on a failed or short read.
   bool ReadExact(void* destination, uint32_t count);
-  // Forgets buffered bytes after the caller moved the file position.
-  void Reset() { begin_ = end_ = 0; }
 
  private:
   OsFile& file_;

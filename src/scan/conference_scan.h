@@ -24,7 +24,6 @@ struct ConferenceScan {
   uint32_t orphanReplies = 0;
   uint32_t rootsWithoutChild = 0;
   uint32_t duplicateMsgNumbers = 0;
-  uint32_t invalidDatRanges = 0;
   uint32_t nonBooleanFlags = 0;
   uint32_t validationErrors = 0;
   uint32_t staleIdxIdentity = 0;

@@ -180,7 +180,6 @@ void RecordAnalysis::CheckDatRange(uint32_t slot, const PtrRecord& ptr) {
     valid = end <= scan_.datRecords;
   }
   if (!valid) {
-    ++scan_.invalidDatRanges;
     Fail("    ERROR slot " + Decimal(slot) + ": DAT range Where=" + Decimal(where) +
          " Records=" + Decimal(records) + " exceeds DAT count " + Decimal(scan_.datRecords) + ".");
     if (verbose_) DumpPtrRecord(out_, ptr, slot, "INVALID-DAT");

@@ -39,7 +39,8 @@ bool BackupDirectoryName(const LocalTime& t, int attempt, std::string* name) {
          (attempt == 0 || (AppendText(name, "-") && AppendPaddedNumber(name, number(attempt), 2)));
 }
 
-// Steps 1-5 of the copy: stream the bytes and get them onto the disk.
+// Streams the bytes into a new file and gets them onto the disk; proving the
+// copy comes after.
 bool StreamCopy(Os& os, const std::string& source, const std::string& destination,
                 const std::string& ownerOf) {
   std::unique_ptr<OsFile> in = os.OpenSharedRead(source);

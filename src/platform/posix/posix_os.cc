@@ -319,8 +319,8 @@ class RawTerminal {
   bool active_ = false;
 };
 
-}  // namespace
-
+// Case-insensitive match of a name against a pattern whose only wildcard is
+// '*' (any run of characters, also none).
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
   // Greedy match with backtracking to the last '*'.
   size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
@@ -341,6 +341,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
 }
+
+}  // namespace
 
 PosixOs::PosixOs(int argc, char** argv) {
   sigemptyset(&heldMask_);
