@@ -37,7 +37,6 @@ inline bool IsDangerShape(uint8_t tm, uint8_t ts, int32_t org, int32_t msgNumber
   return tm == 1 && ts == 0 && org == msgNumber;
 }
 
-
 struct PtrRecord {
   // Offsets of the interpreted fields; every other byte is opaque.
   static constexpr size_t kFromLength = 18, kFrom = 19;

@@ -11,7 +11,6 @@ namespace scan_steps {
 
 namespace {
 
-
 // Probes, opens and sizes one file. Returns the open file, or null when it is
 // missing or cannot be opened; a size that cannot be learned leaves it open.
 std::unique_ptr<OsFile> ProbeFile(Os& os, ReportOutput& out, const std::string& path,

@@ -158,7 +158,8 @@ bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
   for (const auto& [live, copy] : files) {
     // The rollback trusts these copies: each must hold what the snapshot saw.
     const FileFingerprint* original = SnapshotFingerprint(snapshot, *live);
-    if (original == nullptr || !BackupFile(os, out, *live, backupDir, copy, IfMissing::kFail, original)) {
+    if (original == nullptr ||
+        !BackupFile(os, out, *live, backupDir, copy, IfMissing::kFail, original)) {
       return false;
     }
   }

@@ -65,9 +65,8 @@ class ProvenReader {
   }
   // Moves everything up to the end of the file.
   bool MoveToEnd(OsFile* destination) {
-    return ReadToEnd(file_, buffer_, [&](const uint8_t*, uint32_t count) {
-      return Pass(count, destination);
-    });
+    return ReadToEnd(file_, buffer_,
+                     [&](const uint8_t*, uint32_t count) { return Pass(count, destination); });
   }
 
  private:

@@ -187,7 +187,6 @@ bool IsDirectoryEntry(int directoryFd, const struct dirent* entry) {
   return ::fstatat(directoryFd, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
 }
 
-
 // Reads up to `capacity` bytes of a small file such as /proc/<pid>/comm.
 size_t ReadSmallFile(const std::string& path, char* buffer, size_t capacity) {
   const int fd = OpenRetrying(path.c_str(), O_RDONLY);
