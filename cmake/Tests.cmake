@@ -22,54 +22,37 @@ function(twtrim_add_sharded_test name program)
   endforeach()
 endfunction()
 
-# Empty globs are allowed, so a tree with no tests yet still configures.
+# The fake operating systems, board helpers and process runner the tests share.
 file(GLOB TWTRIM_TEST_SUPPORT CONFIGURE_DEPENDS tests/support/*.cc)
-if(TWTRIM_TEST_SUPPORT)
-  add_library(twtrim_test_support STATIC ${TWTRIM_TEST_SUPPORT})
-  twtrim_warnings(twtrim_test_support)
-  set(TWTRIM_SUPPORT_SCOPE PUBLIC)
-else()
-  add_library(twtrim_test_support INTERFACE)
-  set(TWTRIM_SUPPORT_SCOPE INTERFACE)
-endif()
-target_include_directories(twtrim_test_support ${TWTRIM_SUPPORT_SCOPE} tests src tools)
-target_link_libraries(twtrim_test_support ${TWTRIM_SUPPORT_SCOPE} twtrim_core GTest::gtest)
-if(TARGET twtrim_board)
-  target_link_libraries(twtrim_test_support ${TWTRIM_SUPPORT_SCOPE} twtrim_board)
-endif()
+add_library(twtrim_test_support STATIC ${TWTRIM_TEST_SUPPORT})
+twtrim_warnings(twtrim_test_support)
+target_include_directories(twtrim_test_support PUBLIC tests src tools)
+target_link_libraries(twtrim_test_support PUBLIC twtrim_core twtrim_board GTest::gtest)
 
 # Unit and in-process tests: one binary.
 file(GLOB_RECURSE TWTRIM_UNIT_TESTS CONFIGURE_DEPENDS tests/*_test.cc)
 list(FILTER TWTRIM_UNIT_TESTS EXCLUDE REGEX "tests/e2e/")
-if(TWTRIM_UNIT_TESTS)
-  add_executable(twtrim_tests ${TWTRIM_UNIT_TESTS})
-  target_link_libraries(twtrim_tests PRIVATE twtrim_test_support GTest::gtest_main)
-  twtrim_warnings(twtrim_tests)
-  twtrim_add_sharded_test(unit twtrim_tests)
-endif()
+add_executable(twtrim_tests ${TWTRIM_UNIT_TESTS})
+target_link_libraries(twtrim_tests PRIVATE twtrim_test_support GTest::gtest_main)
+twtrim_warnings(twtrim_tests)
+twtrim_add_sharded_test(unit twtrim_tests)
 
 # End-to-end tests: run the real program as a separate process.
 file(GLOB TWTRIM_E2E_TESTS CONFIGURE_DEPENDS tests/e2e/*_test.cc)
-if(TWTRIM_E2E_TESTS)
-  add_executable(twtrim_e2e_tests ${TWTRIM_E2E_TESTS})
-  target_link_libraries(twtrim_e2e_tests PRIVATE twtrim_test_support GTest::gtest_main)
-  twtrim_warnings(twtrim_e2e_tests)
-  add_dependencies(twtrim_e2e_tests twtrim32)
-  target_compile_definitions(twtrim_e2e_tests PRIVATE
-    TWTRIM_GOLDEN_DIR="${CMAKE_SOURCE_DIR}/tests/golden")
-  twtrim_add_sharded_test(e2e twtrim_e2e_tests "TWTRIM32_BIN=$<TARGET_FILE:twtrim32>")
-endif()
+add_executable(twtrim_e2e_tests ${TWTRIM_E2E_TESTS})
+target_link_libraries(twtrim_e2e_tests PRIVATE twtrim_test_support GTest::gtest_main)
+twtrim_warnings(twtrim_e2e_tests)
+add_dependencies(twtrim_e2e_tests twtrim32)
+target_compile_definitions(twtrim_e2e_tests PRIVATE
+  TWTRIM_GOLDEN_DIR="${CMAKE_SOURCE_DIR}/tests/golden")
+twtrim_add_sharded_test(e2e twtrim_e2e_tests "TWTRIM32_BIN=$<TARGET_FILE:twtrim32>")
 
 # Build time is mostly spent compiling the test files themselves, so they
 # are compiled without optimisation (the code they test and the harness the
 # sweeps run on keep the build's own flags), and the GoogleTest and standard
 # headers every test includes are parsed once per build.
-if(TARGET twtrim_tests)
-  target_compile_options(twtrim_tests PRIVATE -O0)
-  target_precompile_headers(twtrim_tests PRIVATE
-    <gtest/gtest.h> <cstdint> <functional> <map> <memory> <optional> <string> <vector>)
-endif()
-if(TARGET twtrim_e2e_tests)
-  target_compile_options(twtrim_e2e_tests PRIVATE -O0)
-  target_precompile_headers(twtrim_e2e_tests REUSE_FROM twtrim_tests)
-endif()
+target_compile_options(twtrim_tests PRIVATE -O0)
+target_precompile_headers(twtrim_tests PRIVATE
+  <gtest/gtest.h> <cstdint> <functional> <map> <memory> <optional> <string> <vector>)
+target_compile_options(twtrim_e2e_tests PRIVATE -O0)
+target_precompile_headers(twtrim_e2e_tests REUSE_FROM twtrim_tests)

@@ -17,8 +17,6 @@ install_missing_packages cmake ninja-build g++ libgtest-dev dpkg-dev g++-mingw-w
 
 JOBS="${TWTRIM_JOBS:-2}"
 OUT="${ROOT}/out"
-VERSION="$(sed -n 's/.*kVersionText\[\] = "\([^"]*\)".*/\1/p' src/app/options.h)"
-[ -n "${VERSION}" ] || { echo "cannot read the version from src/app/options.h" >&2; exit 1; }
 
 # lf_to_crlf SOURCE DEST: text files for Windows readers end their lines in CR LF.
 lf_to_crlf() {
@@ -49,12 +47,15 @@ deb_name="$(cd "${OUT}/deb-work" && ls ./*.deb)"
 mv -f "${OUT}/deb-work/${deb_name}" "${OUT}/"
 rm -rf "${OUT}/deb-work"
 deb="${OUT}/${deb_name#./}"
-bash tests/package/check_deb.sh "${deb}" "${ROOT}"
+bash tests/package/check_deb.sh "${deb}" build
 dpkg-deb --info "${deb}"
 dpkg-deb --contents "${deb}"
 
 echo "=== Windows zip (win32 preset, build-win32/)"
 cmake --preset win32
+# The version CMake wrote into the program, from project(VERSION ...).
+VERSION="$(sed -n 's/^#define TWTRIM_VERSION_TEXT "\(.*\)"$/\1/p' build-win32/generated/version.h)"
+[ -n "${VERSION}" ] || { echo "cannot read the version from build-win32/generated/version.h" >&2; exit 1; }
 cmake --build --preset win32 -j "${JOBS}" --target twtrim32 mkboard
 name="TWTRIM32-${VERSION}-win32"
 stage="${OUT}/${name}"

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "board/board_builder.h"
+#include "msgbase/conference_list.h"
+#include "msgbase/records.h"
 
 namespace {
 
@@ -114,7 +116,7 @@ int Scenario(const std::vector<std::string>& args) {
   ConferenceFiles files;
   if (!ScenarioByName(args[2], &files)) return Usage("unknown scenario " + args[2]);
   uint64_t conference = 0;
-  if (!ParseNumber(args[4], 999, &conference) || conference == 0) {
+  if (!ParseNumber(args[4], twtrim::kMaxConference, &conference) || conference == 0) {
     return Usage("bad conference number " + args[4]);
   }
   const std::string home = args[3];
@@ -136,8 +138,8 @@ int Random(const std::vector<std::string>& args) {
   std::map<std::string, uint64_t> v;
   std::string problem;
   const std::map<std::string, uint64_t> limits = {{"--seed", UINT32_MAX},
-                                                  {"--conferences", 999},
-                                                  {"--records", 2000000},
+                                                  {"--conferences", twtrim::kMaxConference},
+                                                  {"--records", twtrim::kMaxScanRecords},
                                                   {"--deleted", 100},
                                                   {"--max-blocks", 65535}};
   if (!ParseOptions(args, 3, limits, &v, &problem)) return Usage(problem);
@@ -167,7 +169,8 @@ int Large(const std::vector<std::string>& args) {
   if (args.size() < 3) return Usage("large takes <home> and options");
   std::map<std::string, uint64_t> v;
   std::string problem;
-  if (!ParseOptions(args, 3, {{"--records", 2000000}, {"--deleted", 100}}, &v, &problem)) {
+  if (!ParseOptions(args, 3, {{"--records", twtrim::kMaxScanRecords}, {"--deleted", 100}}, &v,
+                    &problem)) {
     return Usage(problem);
   }
   const std::string home = args[2];

@@ -128,8 +128,6 @@ bool Prompt(Os& os, ReportOutput& out, const Pager& pager) {
 
 }  // namespace
 
-const std::array<std::string_view, 60>& HelpText() { return kHelpText; }
-
 int PagedHelp(Os& os, ReportOutput& out) {
   const Pager pager = DecidePaging(os);
   int rowsUsed = 0;

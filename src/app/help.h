@@ -1,16 +1,11 @@
 // /HELP and /VERSION.
 #pragma once
 
-#include <array>
-#include <string_view>
-
 #include "platform/os.h"
 #include "report/report_output.h"
 
 namespace twtrim {
 
-// The 60 help lines in order, without line ends.
-const std::array<std::string_view, 60>& HelpText();
 // The 60 help lines, paged when stdin and stdout are an interactive console
 // of at least 4 rows and 20 columns. Returns exit code 0.
 int PagedHelp(Os& os, ReportOutput& out);

@@ -1,7 +1,8 @@
 #include "app/options.h"
 
+#include "msgbase/conference_list.h"
 #include "platform/command_line.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 #include "report/places.h"
 
 namespace twtrim {
@@ -9,7 +10,6 @@ namespace {
 
 constexpr char kSyntaxTrailer[] = "Use TWTRIM32 /HELP for syntax.";
 constexpr char kOneSelector[] = "ERROR: specify only one conference selector.";
-constexpr uint32_t kMaxConference = 999;
 
 // Usage errors go out before the report log is open, so they reach the
 // console only.
@@ -93,8 +93,8 @@ ParseStep ParseValueSwitch(ReportOutput& out, std::string_view body, RunOptions*
   return ParseStep::kContinue;
 }
 
-// Switches 1 to 7 of the table: plain flags, exact match. /BACKUP has no
-// field: backups are always made in write mode, the switch stays for old scripts.
+// The switches that only set a flag, matched whole. /BACKUP has no field:
+// backups are always made in write mode, the switch stays for old scripts.
 struct FlagSwitch {
   const char* name;
   bool RunOptions::*field;

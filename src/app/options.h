@@ -9,12 +9,12 @@
 
 #include "platform/os.h"
 #include "report/report_output.h"
+#include "version.h"
 
 namespace twtrim {
 
-inline constexpr char kVersionText[] = "0.6.0-beta1";
 inline constexpr char kProgramBanner[] =
-    "TWTRIM32 0.6.0-beta1 - Safeguarded Tarnwick Message Packer";
+    "TWTRIM32 " TWTRIM_VERSION_TEXT " - Safeguarded Tarnwick Message Packer";
 
 struct RunOptions {
   bool help = false;

@@ -9,8 +9,8 @@
 #include "app/run_state.h"
 #include "app/safety_phases.h"
 #include "app/write_sequence.h"
+#include "platform/paths.h"
 #include "report/format.h"
-#include "report/paths.h"
 #include "report/places.h"
 #include "safety/backup_folders.h"
 #include "scan/conference_scan.h"
@@ -188,7 +188,7 @@ void ScanOne(RunState& run, size_t index) {
     plan.writeWanted = false;  // a partly formed plan is never written
   }
   if (plan.writeWanted) run.conferencesToWrite += 1;
-  AddPlanToTotals(&run.totals, scan);
+  AddScanToTotals(&run.totals, scan);
 }
 
 void ScanLoop(RunState& run) {

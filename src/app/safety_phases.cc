@@ -4,7 +4,7 @@
 #include <new>
 
 #include "app/run_sequence.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 #include "safety/checkpoint.h"
 #include "safety/tosser_lock.h"
 

@@ -11,6 +11,7 @@
 #include "write/intent_record.h"
 #include "write/space_check.h"
 #include "write/staged_rebuild.h"
+#include "write/staged_verify.h"
 
 namespace twtrim {
 namespace {
@@ -113,7 +114,7 @@ bool BuildOne(RunState& run, size_t i) {
   }
   run.builtThisRun[i] = 1;
   StartStep(run);
-  if (!VerifyConferenceFiles(run.os, &plan, /*useStaged=*/true, /*record=*/true)) {
+  if (!VerifyConferenceFiles(run.os, &plan, Verification::kStaged)) {
     return Fail(run, "WRITE ERROR: staged verification failed for " + conf + ".");
   }
   if (run.out.verbose()) run.out.Line("  " + conf + " .NEW verification: PASS");
@@ -149,12 +150,12 @@ bool BackupControlFiles(RunState& run) {
   const RunOptions& o = run.options;
   StartStep(run);
   if (run.os.GetPathKind(o.conferenceConfigPath) == PathKind::kFile &&
-      !BackupFile(run.os, run.out, o.conferenceConfigPath, run.backupDir, nullptr, true,
+      !BackupFile(run.os, run.out, o.conferenceConfigPath, run.backupDir, nullptr, IfMissing::kFail,
                   SnapshotFingerprint(run.integrity, o.conferenceConfigPath))) {
     return Fail(run, "WRITE ERROR: TWMCONF.DAT backup failed verification.");
   }
   StartStep(run);
-  if (!BackupFile(run.os, run.out, o.outboundSeqPath, run.backupDir, nullptr, false)) {
+  if (!BackupFile(run.os, run.out, o.outboundSeqPath, run.backupDir, nullptr, IfMissing::kSkip)) {
     return Fail(run, "WRITE ERROR: TWOUTBOUND.SEQ backup failed verification.");
   }
   return true;
@@ -249,7 +250,7 @@ bool VerifyCommittedFiles(RunState& run) {
     if (!plan.writeWanted) continue;
     const std::string conf = ConfName(plan.conferenceNumber);
     StartStep(run);
-    if (!VerifyConferenceFiles(run.os, &plan, /*useStaged=*/false, /*record=*/false)) {
+    if (!VerifyConferenceFiles(run.os, &plan, Verification::kCommitted)) {
       run.out.Line("POST-WRITE ERROR: final structure/hash verification failed for " + conf + ".");
       run.out.CauseLine();
       return false;

@@ -6,12 +6,12 @@
 #include <new>
 
 #include "msgbase/records.h"
+#include "platform/bytes.h"
 
 namespace twtrim {
 namespace {
 
 constexpr size_t kNameLength = 3, kName = 4, kNameMax = 64;
-constexpr uint64_t kFourGiB = 0x100000000ull;
 // Numbers passed over after the highest PTR file found before discovery gives up.
 constexpr uint32_t kDiscoveryGap = 20;
 
@@ -34,8 +34,7 @@ std::string DisplayName(const uint8_t* record) {
   const size_t length = std::min<size_t>(record[kNameLength], kNameMax);
   std::string name(reinterpret_cast<const char*>(record + kName), length);
   for (char& c : name) {
-    const auto byte = static_cast<uint8_t>(c);
-    if (byte < 32 || byte > 126) c = '.';
+    if (!IsPrintableAscii(static_cast<uint8_t>(c))) c = '.';
   }
   return name;
 }

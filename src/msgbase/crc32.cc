@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/bytes.h"
+
 namespace twtrim {
 namespace {
 
@@ -27,19 +29,14 @@ constexpr SliceTables MakeSliceTables() {
 
 constexpr SliceTables kTables = MakeSliceTables();
 
-inline uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 }  // namespace
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* data, size_t size) {
   // Eight bytes per step: the low word is folded into the register, the high
   // word passes through untouched, and eight table lookups finish the step.
   while (size >= 8) {
-    const uint32_t low = crc ^ LoadLe32(data);
-    const uint32_t high = LoadLe32(data + 4);
+    const uint32_t low = crc ^ Load32(data);
+    const uint32_t high = Load32(data + 4);
     crc = kTables[7][low & 0xFFu] ^ kTables[6][(low >> 8) & 0xFFu] ^
           kTables[5][(low >> 16) & 0xFFu] ^ kTables[4][low >> 24] ^ kTables[3][high & 0xFFu] ^
           kTables[2][(high >> 8) & 0xFFu] ^ kTables[1][(high >> 16) & 0xFFu] ^

@@ -1,6 +1,6 @@
 #include "msgbase/records.h"
 
-#include "report/paths.h"
+#include "platform/paths.h"
 
 namespace twtrim {
 namespace {

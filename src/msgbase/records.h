@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/bytes.h"
+
 namespace twtrim {
 
 inline constexpr uint32_t kPtrRecordSize = 256;
@@ -20,21 +22,20 @@ inline constexpr uint32_t kMaxScanRecords = 2000000;  // scan safety limit
 inline constexpr uint32_t kFromLimit = 30;
 inline constexpr uint32_t kToLimit = 61;
 inline constexpr uint32_t kSubjectLimit = 144;
+// Every message-base file stays below 4 GiB: its offsets are 32-bit.
+inline constexpr uint64_t kFourGiB = uint64_t{1} << 32;
 
-namespace detail {
-inline uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t Load32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+// Thread shapes, read from TM, TS, Org and the message's own number only.
+inline bool IsRootShape(uint8_t tm, uint8_t ts, int32_t org, int32_t msgNumber) {
+  return tm == 1 && ts == 1 && org == msgNumber;
 }
-inline void Store16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
+inline bool IsReplyShape(uint8_t tm, uint8_t ts, int32_t org, int32_t msgNumber) {
+  return tm == 1 && ts == 0 && org != msgNumber;
 }
-inline void Store32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+// A reply that names itself as its parent.
+inline bool IsDangerShape(uint8_t tm, uint8_t ts, int32_t org, int32_t msgNumber) {
+  return tm == 1 && ts == 0 && org == msgNumber;
 }
-}  // namespace detail
 
 struct PtrRecord {
   // Offsets of the interpreted fields; every other byte is opaque.
@@ -53,24 +54,21 @@ struct PtrRecord {
   uint8_t tm() const { return bytes[kTM]; }
   uint8_t ts() const { return bytes[kTS]; }
   uint8_t deleted() const { return bytes[kDeleted]; }
-  uint16_t where() const { return detail::Load16(&bytes[kWhere]); }
-  uint16_t records() const { return detail::Load16(&bytes[kRecords]); }
-  int32_t msgNumber() const { return static_cast<int32_t>(detail::Load32(&bytes[kMsgNumber])); }
-  int32_t org() const { return static_cast<int32_t>(detail::Load32(&bytes[kOrg])); }
+  uint16_t where() const { return Load16(&bytes[kWhere]); }
+  uint16_t records() const { return Load16(&bytes[kRecords]); }
+  int32_t msgNumber() const { return static_cast<int32_t>(Load32(&bytes[kMsgNumber])); }
+  int32_t org() const { return static_cast<int32_t>(Load32(&bytes[kOrg])); }
 
   void setTM(uint8_t v) { bytes[kTM] = v; }
   void setTS(uint8_t v) { bytes[kTS] = v; }
   void setDeleted(uint8_t v) { bytes[kDeleted] = v; }
-  void setWhere(uint16_t v) { detail::Store16(&bytes[kWhere], v); }
-  void setRecords(uint16_t v) { detail::Store16(&bytes[kRecords], v); }
-  void setMsgNumber(int32_t v) { detail::Store32(&bytes[kMsgNumber], static_cast<uint32_t>(v)); }
-  void setOrg(int32_t v) { detail::Store32(&bytes[kOrg], static_cast<uint32_t>(v)); }
+  void setWhere(uint16_t v) { Store16(&bytes[kWhere], v); }
+  void setRecords(uint16_t v) { Store16(&bytes[kRecords], v); }
+  void setMsgNumber(int32_t v) { Store32(&bytes[kMsgNumber], static_cast<uint32_t>(v)); }
+  void setOrg(int32_t v) { Store32(&bytes[kOrg], static_cast<uint32_t>(v)); }
 
-  // Thread shapes, read from TM, TS and Org only.
-  bool isRoot() const { return tm() == 1 && ts() == 1 && org() == msgNumber(); }
-  bool isReply() const { return tm() == 1 && ts() == 0 && org() != msgNumber(); }
-  bool isDanger() const { return tm() == 1 && ts() == 0 && org() == msgNumber(); }
-  bool isLive() const { return deleted() == 0; }
+  bool isReply() const { return IsReplyShape(tm(), ts(), org(), msgNumber()); }
+  bool isDanger() const { return IsDangerShape(tm(), ts(), org(), msgNumber()); }
 };
 
 struct IdxRecord {
@@ -78,15 +76,15 @@ struct IdxRecord {
 
   std::array<uint8_t, kIdxRecordSize> bytes{};
 
-  uint32_t fromCrc() const { return detail::Load32(&bytes[kFromCrc]); }
-  uint32_t toCrc() const { return detail::Load32(&bytes[kToCrc]); }
-  int32_t msgNumber() const { return static_cast<int32_t>(detail::Load32(&bytes[kMsgNumber])); }
-  int32_t org() const { return static_cast<int32_t>(detail::Load32(&bytes[kOrg])); }
+  uint32_t fromCrc() const { return Load32(&bytes[kFromCrc]); }
+  uint32_t toCrc() const { return Load32(&bytes[kToCrc]); }
+  int32_t msgNumber() const { return static_cast<int32_t>(Load32(&bytes[kMsgNumber])); }
+  int32_t org() const { return static_cast<int32_t>(Load32(&bytes[kOrg])); }
 
-  void setFromCrc(uint32_t v) { detail::Store32(&bytes[kFromCrc], v); }
-  void setToCrc(uint32_t v) { detail::Store32(&bytes[kToCrc], v); }
-  void setMsgNumber(int32_t v) { detail::Store32(&bytes[kMsgNumber], static_cast<uint32_t>(v)); }
-  void setOrg(int32_t v) { detail::Store32(&bytes[kOrg], static_cast<uint32_t>(v)); }
+  void setFromCrc(uint32_t v) { Store32(&bytes[kFromCrc], v); }
+  void setToCrc(uint32_t v) { Store32(&bytes[kToCrc], v); }
+  void setMsgNumber(int32_t v) { Store32(&bytes[kMsgNumber], static_cast<uint32_t>(v)); }
+  void setOrg(int32_t v) { Store32(&bytes[kOrg], static_cast<uint32_t>(v)); }
 };
 
 // TWMSGnn.<extension> joined to the message directory ("TWMSG05.PTR",

@@ -16,6 +16,19 @@ bool ReadExact(OsFile& file, void* buffer, uint32_t count);
 // True when the write succeeded and took exactly `count` bytes.
 bool WriteExact(OsFile& file, const void* buffer, uint32_t count);
 
+// Reads `file` from its position to its end through `buffer` (at least
+// kTransferBufferSize bytes), handing every piece read to `take(data, count)`
+// in order. False when a read fails or `take` returns false.
+template <typename Take>
+bool ReadToEnd(OsFile& file, uint8_t* buffer, Take take) {
+  for (;;) {
+    uint32_t got = 0;
+    if (!file.Read(buffer, kTransferBufferSize, &got)) return false;
+    if (got == 0) return true;
+    if (!take(static_cast<const uint8_t*>(buffer), got)) return false;
+  }
+}
+
 // Sequential reader through a 32 KiB buffer: records are read in order
 // without one system call per record.
 class BufferedReader {
@@ -23,8 +36,6 @@ class BufferedReader {
   explicit BufferedReader(OsFile& file);
   // Fills `count` bytes (at most the buffer size); false on a failed or short read.
   bool ReadExact(void* destination, uint32_t count);
-  // Forgets buffered bytes after the caller moved the file position.
-  void Reset() { begin_ = end_ = 0; }
 
  private:
   OsFile& file_;

@@ -1,6 +1,6 @@
 #include "report/places.h"
 
-#include "report/paths.h"
+#include "platform/paths.h"
 
 namespace twtrim {
 namespace {

@@ -34,20 +34,6 @@ void ReportOutput::WriteText(std::string_view text) { Emit(text); }
 
 void ReportOutput::WriteNewline() { Emit("\r\n"); }
 
-void ReportOutput::WriteLabel(std::string_view label) { Emit(PadLabel(label)); }
-
-void ReportOutput::WriteDecimal(uint32_t value) { Emit(Decimal(value)); }
-
-void ReportOutput::WriteDecimal64(uint64_t value) { Emit(Decimal(value)); }
-
-void ReportOutput::WriteHex32(uint32_t value) { Emit(Hex32(value)); }
-
-void ReportOutput::WriteTimestamp() { Emit(Timestamp(os_.Now())); }
-
-void ReportOutput::WriteCommandLine(const std::vector<std::string>& arguments) {
-  Emit(CommandLineEcho(arguments));
-}
-
 void ReportOutput::Line(std::string_view text) {
   std::string bytes(text);
   bytes += "\r\n";

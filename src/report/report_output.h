@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/os.h"
 
@@ -27,14 +26,6 @@ class ReportOutput {
 
   void WriteText(std::string_view text);
   void WriteNewline();
-  // The label padded with spaces to 20 columns (none when 20 or longer).
-  void WriteLabel(std::string_view label);
-  void WriteDecimal(uint32_t value);
-  void WriteDecimal64(uint64_t value);
-  void WriteHex32(uint32_t value);
-  void WriteTimestamp();
-  // Arguments joined by one space; one holding a blank is put in quotes.
-  void WriteCommandLine(const std::vector<std::string>& arguments);
 
   // `text` followed by CR LF, handed to the system as one write.
   void Line(std::string_view text);
@@ -42,7 +33,8 @@ class ReportOutput {
   // under an error line that says why. Nothing when no call failed.
   void CauseLine(const OsFailure& failure);
   void CauseLine() { CauseLine(os_.LastFailure()); }
-  // WriteLabel(label), the value and CR LF, as one write.
+  // The label padded with spaces to 20 columns (none when 20 or longer), the
+  // value and CR LF, as one write.
   void LabelLine(std::string_view label, std::string_view value);
 
   // Opens (creating when missing) the report log for appending.

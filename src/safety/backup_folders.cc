@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "report/paths.h"
+#include "platform/paths.h"
 
 namespace twtrim {
 

@@ -4,9 +4,10 @@
 #include <memory>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/file_io.h"
+#include "platform/paths.h"
 #include "report/format.h"
-#include "report/paths.h"
 #include "safety/tosser_lock.h"
 
 namespace twtrim {
@@ -20,7 +21,7 @@ constexpr uint16_t kNoUser = 0xFFFF;
 constexpr uint8_t kActiveInMessages = 'M';
 
 std::string StatusText(uint8_t status) {
-  if (status >= 32 && status <= 126) return std::string(1, static_cast<char>(status));
+  if (IsPrintableAscii(status)) return std::string(1, static_cast<char>(status));
   return std::string("0x") + Hex32(status);
 }
 
@@ -71,7 +72,7 @@ bool CheckCallers(Os& os, ReportOutput& out, const std::string& homeDir, std::st
   bool active = false;
   for (uint32_t slot = 1; slot <= kCallerSlots; ++slot) {
     const uint8_t* record = &table[(slot - 1) * kCallerSlotSize];
-    const uint16_t userNo = static_cast<uint16_t>(record[0] | record[1] << 8);
+    const uint16_t userNo = Load16(record);
     const uint8_t status = record[2];
     // User 0 is a user; a caller reading messages counts whatever UserNo says.
     if (userNo == kNoUser && status != kActiveInMessages) continue;

@@ -3,8 +3,8 @@
 #include <new>
 
 #include "msgbase/records.h"
+#include "platform/paths.h"
 #include "report/format.h"
-#include "report/paths.h"
 
 namespace twtrim {
 namespace {

@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "platform/file_io.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 
 namespace twtrim {
 namespace {
 
 constexpr uint32_t kLockFileSize = sizeof(kLockFileText) - 1;
-static_assert(kLockFileSize == 56);
 
 // The process-wide lock state. The control handler may run at any moment on
 // another thread (Windows) or on top of the main thread (POSIX signal), so it

@@ -13,12 +13,13 @@
 #include <string>
 
 #include "platform/os.h"
+#include "version.h"
 
 namespace twtrim {
 
-// The line written into the lock file (56 bytes with its CR LF).
+// The line written into the lock file, with its CR LF.
 inline constexpr char kLockFileText[] =
-    "TWTRIM32 0.6.0-beta1 active - shared message-base lock\r\n";
+    "TWTRIM32 " TWTRIM_VERSION_TEXT " active - shared message-base lock\r\n";
 
 // Why an acquisition failed.
 enum class LockFailure {

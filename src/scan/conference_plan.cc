@@ -1,7 +1,7 @@
 #include "scan/conference_plan.h"
 
 #include "msgbase/records.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 
 namespace twtrim {
 

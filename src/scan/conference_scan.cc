@@ -11,8 +11,6 @@ namespace scan_steps {
 
 namespace {
 
-constexpr uint64_t k4GiB = uint64_t{1} << 32;
-
 // Probes, opens and sizes one file. Returns the open file, or null when it is
 // missing or cannot be opened; a size that cannot be learned leaves it open.
 std::unique_ptr<OsFile> ProbeFile(Os& os, ReportOutput& out, const std::string& path,
@@ -42,7 +40,7 @@ std::unique_ptr<OsFile> ProbeFile(Os& os, ReportOutput& out, const std::string& 
 // below 4 GiB; 0 (and an error) otherwise.
 uint32_t CountRecords(ReportOutput& out, uint64_t bytes, uint32_t recordSize,
                       std::string_view message, uint32_t* validationErrors) {
-  if (bytes % recordSize != 0 || bytes >= k4GiB) {
+  if (bytes % recordSize != 0 || bytes >= kFourGiB) {
     out.Line(message);
     ++*validationErrors;
     return 0;

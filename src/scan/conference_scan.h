@@ -18,7 +18,6 @@ struct ConferenceScan : ScanCounts {
   uint64_t ptrBytes = 0, idxBytes = 0, datBytes = 0;
   uint64_t projectedPtrBytes = 0, projectedIdxBytes = 0, projectedDatBytes = 0;
   uint64_t reclaimBytes = 0;
-  uint32_t invalidDatRanges = 0;
   uint32_t nonBooleanFlags = 0;
   uint32_t deletedDatRecords = 0;
   uint32_t liveDatRecords = 0;

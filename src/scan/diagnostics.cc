@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/bytes.h"
 #include "platform/file_io.h"
 #include "report/format.h"
 
@@ -16,7 +17,7 @@ void AppendNameText(std::string* line, const PtrRecord& record, size_t lengthAt,
   if (length > limit) length = limit;
   for (size_t i = 0; i < length; ++i) {
     const uint8_t c = record.bytes[lengthAt + 1 + i];
-    line->push_back(c >= 32 && c <= 126 ? static_cast<char>(c) : '.');
+    line->push_back(IsPrintableAscii(c) ? static_cast<char>(c) : '.');
   }
 }
 

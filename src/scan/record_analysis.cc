@@ -77,8 +77,8 @@ class RecordAnalysis {
 // How many slots ahead the index and thread passes announce their lookups.
 constexpr uint32_t kPrefetchDistance = 32;
 
-bool IsReply(const RecordSummary& r) { return r.tm == 1 && r.ts == 0 && r.org != r.msgNumber; }
-bool IsRoot(const RecordSummary& r) { return r.tm == 1 && r.ts == 1 && r.org == r.msgNumber; }
+bool IsReply(const RecordSummary& r) { return IsReplyShape(r.tm, r.ts, r.org, r.msgNumber); }
+bool IsRoot(const RecordSummary& r) { return IsRootShape(r.tm, r.ts, r.org, r.msgNumber); }
 
 bool RecordAnalysis::Prepare() {
   const uint32_t records = scan_.ptrRecords;
@@ -180,7 +180,6 @@ void RecordAnalysis::CheckDatRange(uint32_t slot, const PtrRecord& ptr) {
     valid = end <= scan_.datRecords;
   }
   if (!valid) {
-    ++scan_.invalidDatRanges;
     Fail("    ERROR slot " + Decimal(slot) + ": DAT range Where=" + Decimal(where) +
          " Records=" + Decimal(records) + " exceeds DAT count " + Decimal(scan_.datRecords) + ".");
     if (verbose_) DumpPtrRecord(out_, ptr, slot, "INVALID-DAT");

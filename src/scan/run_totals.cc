@@ -6,7 +6,7 @@
 
 namespace twtrim {
 
-void AddPlanToTotals(RunTotals* totals, const ConferenceScan& scan) {
+void AddScanToTotals(RunTotals* totals, const ConferenceScan& scan) {
   RunTotals& t = *totals;
   t += scan;
   ++t.conferencesScanned;

@@ -16,7 +16,7 @@ struct RunTotals : ScanCounts {
   uint64_t totalBytes = 0, projectedBytes = 0, reclaimBytes = 0;
 };
 
-void AddPlanToTotals(RunTotals* totals, const ConferenceScan& scan);
+void AddScanToTotals(RunTotals* totals, const ConferenceScan& scan);
 // `extraValidationErrors` are the run's own, outside any conference.
 void PrintTotals(ReportOutput& out, const RunTotals& totals, uint32_t extraValidationErrors,
                  uint32_t ignoredBackupFolders, bool write);

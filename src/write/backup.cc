@@ -10,7 +10,7 @@
 
 #include "msgbase/records.h"
 #include "platform/file_io.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 #include "safety/fingerprint.h"
 
 namespace twtrim {
@@ -39,7 +39,8 @@ bool BackupDirectoryName(const LocalTime& t, int attempt, std::string* name) {
          (attempt == 0 || (AppendText(name, "-") && AppendPaddedNumber(name, number(attempt), 2)));
 }
 
-// Steps 1-5 of the copy: stream the bytes and get them onto the disk.
+// Streams the bytes into a new file and gets them onto the disk; proving the
+// copy comes after.
 bool StreamCopy(Os& os, const std::string& source, const std::string& destination,
                 const std::string& ownerOf) {
   std::unique_ptr<OsFile> in = os.OpenSharedRead(source);
@@ -49,14 +50,11 @@ bool StreamCopy(Os& os, const std::string& source, const std::string& destinatio
   if (!copy || !copy->CopyOwnerAndMode(ownerOf)) return false;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kTransferBufferSize]());
   if (!buffer) return false;
-  for (;;) {
-    uint32_t got = 0;
-    if (!in->Read(buffer.get(), kTransferBufferSize, &got)) return false;
-    if (got == 0) break;
-    if (!WriteExact(*copy, buffer.get(), got)) return false;
-  }
+  const bool copied = ReadToEnd(*in, buffer.get(), [&copy](const uint8_t* data, uint32_t count) {
+    return WriteExact(*copy, data, count);
+  });
   // A copy whose close the system refused does not count as written.
-  return copy->Flush() && copy->Close();
+  return copied && copy->Flush() && copy->Close();
 }
 
 // The copy equals its source now and, when known, the source as the
@@ -131,9 +129,9 @@ bool CopyFileVerified(Os& os, const std::string& source, const std::string& dest
 }
 
 bool BackupFile(Os& os, ReportOutput& out, const std::string& source, const std::string& backupDir,
-                std::string* copyPath, bool required, const FileFingerprint* original) {
+                std::string* copyPath, IfMissing ifMissing, const FileFingerprint* original) {
   if (copyPath != nullptr) copyPath->clear();
-  if (os.GetPathKind(source) != PathKind::kFile) return !required;
+  if (os.GetPathKind(source) != PathKind::kFile) return ifMissing == IfMissing::kSkip;
   std::string destination, partial;
   if (!JoinPath(&destination, backupDir, BaseName(source))) return false;
   if (!JoinPath(&partial, backupDir, std::string(BaseName(source)) + ".PARTIAL")) return false;
@@ -160,7 +158,8 @@ bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
   for (const auto& [live, copy] : files) {
     // The rollback trusts these copies: each must hold what the snapshot saw.
     const FileFingerprint* original = SnapshotFingerprint(snapshot, *live);
-    if (original == nullptr || !BackupFile(os, out, *live, backupDir, copy, true, original)) {
+    if (original == nullptr ||
+        !BackupFile(os, out, *live, backupDir, copy, IfMissing::kFail, original)) {
       return false;
     }
   }
@@ -168,7 +167,7 @@ bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
   for (const char* extension : {"LMR", "SIG"}) {
     std::string path;
     if (!ConferenceFilePath(&path, messageDir, plan->conferenceNumber, extension)) continue;
-    if (!BackupFile(os, out, path, backupDir, nullptr, false)) return false;
+    if (!BackupFile(os, out, path, backupDir, nullptr, IfMissing::kSkip)) return false;
   }
   return true;
 }

@@ -15,11 +15,14 @@ namespace twtrim {
 // Creates TWTRIM32-BACKUPS/TWTRIM32-YYYYMMDD-HHMMSS (or -01..-99 when taken).
 // Each name is created exclusively: one another process made first is taken.
 bool CreateBackupDirectory(Os& os, const std::string& homeDir, std::string* backupDir);
+// What BackupFile does when the source is not there.
+enum class IfMissing { kFail, kSkip };
+
 // Copies `source` into `backupDir` under its base name and proves the copy,
-// against `original` too when given. A missing source is success unless
-// `required`. `copyPath` may be null.
+// against `original` too when given. `copyPath` may be null.
 bool BackupFile(Os& os, ReportOutput& out, const std::string& source, const std::string& backupDir,
-                std::string* copyPath, bool required, const FileFingerprint* original = nullptr);
+                std::string* copyPath, IfMissing ifMissing,
+                const FileFingerprint* original = nullptr);
 // PTR, IDX and DAT (required, proven against `snapshot`, paths kept in the
 // plan), then LMR and SIG.
 bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,

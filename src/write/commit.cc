@@ -4,7 +4,7 @@
 #include "write/commit.h"
 
 #include "msgbase/records.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 #include "write/backup.h"
 
 namespace twtrim {

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "msgbase/records.h"
+#include "platform/paths.h"
 #include "report/format.h"
-#include "report/paths.h"
 
 namespace twtrim {
 namespace {

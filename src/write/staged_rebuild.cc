@@ -65,12 +65,8 @@ class ProvenReader {
   }
   // Moves everything up to the end of the file.
   bool MoveToEnd(OsFile* destination) {
-    for (;;) {
-      uint32_t got = 0;
-      if (!file_.Read(buffer_, kTransferBufferSize, &got)) return false;
-      if (got == 0) return true;
-      if (!Pass(got, destination)) return false;
-    }
+    return ReadToEnd(file_, buffer_,
+                     [&](const uint8_t*, uint32_t count) { return Pass(count, destination); });
   }
 
  private:
@@ -227,7 +223,7 @@ class StagedBuild {
   bool Detach(const KeptReply& reply) {
     uint8_t flags[2] = {0, 1};  // TM, TS
     uint8_t org[4];
-    detail::Store32(org, static_cast<uint32_t>(reply.msgNumber));
+    Store32(org, static_cast<uint32_t>(reply.msgNumber));
     const uint64_t ptrAt = uint64_t{reply.stagedSlot} * kPtrRecordSize;
     const uint64_t idxAt = uint64_t{reply.stagedSlot} * kIdxRecordSize;
     return stagedPtr_->Seek(ptrAt + PtrRecord::kTM) && WriteExact(*stagedPtr_, flags, 2) &&

@@ -1,5 +1,5 @@
 // The staged rebuild: a conference's packed PTR, IDX and DAT files written
-// beside the live ones as .NEW files, and their verification.
+// beside the live ones as .NEW files.
 #pragma once
 
 #include "platform/os.h"
@@ -17,11 +17,5 @@ namespace twtrim {
 // file behind.
 bool BuildStagedFiles(Os& os, ReportOutput& out, ConferencePlan* plan,
                       const IntegrityList& snapshot);
-
-// Proves the staged (`useStaged`) or live files a sound packed conference
-// against the scan's projections. With `record` it stores their
-// fingerprints in the plan; without, it requires them to equal the stored
-// ones. Prints nothing. Meant for plans with writeWanted set.
-bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, bool useStaged, bool record);
 
 }  // namespace twtrim

@@ -1,6 +1,8 @@
 // VerifyConferenceFiles: re-reads a packed conference from disk and proves it
 // sound before it may go live (staged files) or after it went live (compare
 // mode on the live files).
+#include "write/staged_verify.h"
+
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -13,12 +15,9 @@
 #include "platform/file_io.h"
 #include "safety/fingerprint.h"
 #include "scan/message_number_set.h"
-#include "write/staged_rebuild.h"
 
 namespace twtrim {
 namespace {
-
-constexpr uint64_t k4GiB = uint64_t{1} << 32;
 
 struct FileSet {
   const std::string* path[3];  // PTR, IDX, DAT
@@ -30,7 +29,7 @@ bool SizesSound(const FileSet& files) {
   const uint64_t idx = files.fingerprint[1].size;
   const uint64_t dat = files.fingerprint[2].size;
   return ptr % kPtrRecordSize == 0 && idx % kIdxRecordSize == 0 && dat % kDatBlockSize == 0 &&
-         ptr < k4GiB && idx < k4GiB && dat < k4GiB;
+         ptr < kFourGiB && idx < kFourGiB && dat < kFourGiB;
 }
 
 bool CountsMatch(const FileSet& files, const ConferenceScan& scan) {
@@ -112,7 +111,7 @@ class RecordCheck {
   bool ThreadsIntact() const {
     uint32_t orphans = 0;
     for (const RecordSummary& s : summaries_) {
-      const bool reply = s.tm == 1 && s.ts == 0 && s.org != s.msgNumber;
+      const bool reply = IsReplyShape(s.tm, s.ts, s.org, s.msgNumber);
       if (reply && !numbers_.Contains(static_cast<uint32_t>(s.org))) ++orphans;
     }
     return orphans == orphans_;
@@ -140,9 +139,9 @@ bool RecordsSound(Os& os, const FileSet& files, const ConferenceScan& scan) {
 
 }  // namespace
 
-bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, bool useStaged, bool record) {
+bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, Verification which) {
   FileSet files{};
-  if (useStaged) {
+  if (which == Verification::kStaged) {
     files.path[0] = &plan->stagedPtrPath;
     files.path[1] = &plan->stagedIdxPath;
     files.path[2] = &plan->stagedDatPath;
@@ -159,7 +158,7 @@ bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, bool useStaged, bool re
   FileFingerprint* stored[3] = {&plan->stagedPtrFingerprint, &plan->stagedIdxFingerprint,
                                 &plan->stagedDatFingerprint};
   for (int i = 0; i < 3; ++i) {
-    if (record) {
+    if (which == Verification::kStaged) {
       *stored[i] = files.fingerprint[i];
     } else if (!(*stored[i] == files.fingerprint[i])) {
       return false;

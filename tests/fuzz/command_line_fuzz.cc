@@ -11,7 +11,7 @@
 #include "app/options.h"
 #include "fuzz_check.h"
 #include "platform/command_line.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 
 using namespace twtrim;
 

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     out.SetVerbose(run & 1);
     ConferenceScan scan;
     ScanConference(os, out, "M", 1, "Fuzz", run & 2, &scan);
-    AddPlanToTotals(&totals, scan);
+    AddScanToTotals(&totals, scan);
     PrintTotals(out, totals, 0, 0, run & 2);
     CheckLines(os.stdoutText());
     if (run == 0) s = scan;

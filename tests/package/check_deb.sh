@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Checks a built Debian package of twtrim32: control fields, contents (the
 # install rules cpack ran), and that the packaged program runs.
-#   check_deb.sh PACKAGE.deb SOURCE_DIR
+#   check_deb.sh PACKAGE.deb BUILD_DIR
 set -euo pipefail
 
 deb="$1"
-source="$2"
+build="$2"
 work="$(mktemp -d)"
 trap 'rm -rf "${work}"' EXIT
 
@@ -14,15 +14,10 @@ fail() {
   exit 1
 }
 
-version_text="$(sed -n 's/.*kVersionText\[\] = "\([^"]*\)".*/\1/p' "${source}/src/app/options.h")"
-[ -n "${version_text}" ] || fail "cannot read the version from src/app/options.h"
-
 dpkg-deb --contents "${deb}" >"${work}/contents" || fail "dpkg-deb --contents failed"
 
 field() { dpkg-deb --field "${deb}" "$1"; }
 [ "$(field Package)" = twtrim32 ] || fail "Package is '$(field Package)'"
-[ "$(field Version)" = "${version_text//-/\~}" ] ||
-  fail "Version is '$(field Version)', expected '${version_text//-/\~}'"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] ||
   fail "Architecture is '$(field Architecture)'"
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] ||
@@ -52,11 +47,15 @@ dpkg-deb --extract "${deb}" "${work}/root"
 dpkg-deb --control "${deb}" "${work}/control"
 (cd "${work}/root" && md5sum --quiet -c "${work}/control/md5sums") >/dev/null ||
   fail "md5sums do not match the packaged files"
-zcat "${work}/root/usr/share/man/man1/twtrim32.1.gz" | cmp -s - "${source}/man/twtrim32.1" ||
-  fail "packaged manual page differs from man/twtrim32.1"
+zcat "${work}/root/usr/share/man/man1/twtrim32.1.gz" | cmp -s - "${build}/twtrim32.1" ||
+  fail "packaged manual page differs from ${build}/twtrim32.1"
 rc=0
 version="$("${work}/root/usr/bin/twtrim32" /VERSION)" || rc=$?
 [ "${rc}" -eq 0 ] || fail "packaged twtrim32 /VERSION exited with ${rc}"
-[ "${version}" = "$(printf 'TWTRIM32 %s - Safeguarded Tarnwick Message Packer\r' "${version_text}")" ] ||
+[[ "${version}" =~ ^TWTRIM32\ ([0-9]+\.[0-9]+\.[0-9]+[^ ]*)\ -\ Safeguarded\ Tarnwick\ Message\ Packer$'\r'$ ]] ||
   fail "packaged /VERSION printed '${version}'"
+# The package carries the program's own version (a "-" as "~").
+version_text="${BASH_REMATCH[1]}"
+[ "$(field Version)" = "${version_text//-/\~}" ] ||
+  fail "Version is '$(field Version)', expected '${version_text//-/\~}'"
 echo "deb: OK ($(basename "${deb}"))"

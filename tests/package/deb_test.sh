@@ -2,11 +2,10 @@
 # Builds the Debian package from a configured and built tree with CPack, into
 # a scratch directory, and checks it. Exits 77 (skipped) where dpkg-deb or
 # cpack is missing.
-#   deb_test.sh BUILD_DIR SOURCE_DIR
+#   deb_test.sh BUILD_DIR
 set -euo pipefail
 
 build="$1"
-source="$2"
 for tool in dpkg-deb dpkg-shlibdeps cpack; do
   if ! command -v "${tool}" >/dev/null; then
     echo "SKIP: ${tool} is not installed"
@@ -27,4 +26,4 @@ if [ "${#debs[@]}" -ne 1 ] || [ ! -f "${debs[0]}" ]; then
   echo "${log}" >&2
   exit 1
 fi
-bash "$(dirname "${BASH_SOURCE[0]}")/check_deb.sh" "${debs[0]}" "${source}"
+bash "$(dirname "${BASH_SOURCE[0]}")/check_deb.sh" "${debs[0]}" "${build}"

@@ -318,7 +318,6 @@ TEST_F(RecordAnalysisTest, BodylessWhereMayEqualTheBlockCountButNotPassIt) {
                 "      From=Sysop  To=All", "      Subject=Hello",
                 "    ERROR slot 2: DAT range Where=3 Records=0 exceeds DAT count 2.",
                 "    INVALID-DAT slot 2: Msg=2 Org=2 TM=1 TS=1 Deleted=0 Where=3 Records=0"}));
-  EXPECT_EQ(r.scan.invalidDatRanges, 1u);
   EXPECT_EQ(r.scan.validationErrors, 1u);
   EXPECT_EQ(r.scan.bodylessCount, 1u);
 }

@@ -4,7 +4,7 @@
 #include <numeric>
 #include <random>
 
-#include "report/paths.h"
+#include "platform/paths.h"
 
 namespace twtrim::test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "report/paths.h"
+#include "platform/paths.h"
 
 namespace twtrim::test {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/run_sequence.h"
-#include "report/paths.h"
+#include "platform/paths.h"
 #include "support/app_harness.h"
 #include "support/judge.h"
 #include "write/space_check.h"

@@ -13,6 +13,7 @@
 #include "support/fault_os.h"
 #include "support/temp_dir.h"
 #include "write/staged_rebuild.h"
+#include "write/staged_verify.h"
 
 namespace twtrim {
 namespace {
@@ -105,7 +106,7 @@ TEST_F(StagedVerifyTest, EachRequirementOnTheRecordsIsEnforced) {
       defect.apply(&staged);
       ConferencePlan plan = PlanWithStaged(staged, purged);
       const bool expected = purged ? defect.passesAfterPurge : defect.passesWithoutPurge;
-      EXPECT_EQ(VerifyConferenceFiles(os_, &plan, true, true), expected);
+      EXPECT_EQ(VerifyConferenceFiles(os_, &plan, Verification::kStaged), expected);
       if (!expected) {
         EXPECT_EQ(plan.stagedPtrFingerprint, FileFingerprint{});
       }
@@ -139,7 +140,7 @@ TEST_F(StagedVerifyTest, SizesAndCountsMustMatchTheProjection) {
     SCOPED_TRACE(c.name);
     ConferencePlan plan = PlanWithStaged(SoundPack(), true);
     c.apply(&plan);
-    EXPECT_FALSE(VerifyConferenceFiles(os_, &plan, true, true));
+    EXPECT_FALSE(VerifyConferenceFiles(os_, &plan, Verification::kStaged));
     RemoveStagedFiles(os_, &plan);
   }
 }

@@ -117,7 +117,7 @@ IdxRecord MakeIdxRecord(const MessageShape& shape, const PtrRecord& ptr) {
 
 std::vector<uint8_t> BlockPattern(uint32_t index) {
   std::vector<uint8_t> block(kDatBlockSize);
-  detail::Store32(block.data(), index);
+  Store32(block.data(), index);
   for (uint32_t j = 4; j < kDatBlockSize; ++j) {
     block[j] = static_cast<uint8_t>(index * 7u + (index >> 8) * 3u + j * 13u + 0xA5u);
   }
@@ -210,7 +210,7 @@ std::vector<uint8_t> CallerTableBytes(const std::vector<std::pair<uint32_t, Call
   auto put = [&bytes](uint32_t slot, const CallerSlot& caller) {
     const size_t offset = (static_cast<size_t>(slot) - 1) * 6;
     if (slot == 0 || offset + 6 > bytes.size()) return;
-    detail::Store16(&bytes[offset], caller.userNo);
+    Store16(&bytes[offset], caller.userNo);
     bytes[offset + 2] = caller.status;
   };
   for (uint32_t slot = 1; slot <= size / 6; ++slot) put(slot, CallerSlot{});

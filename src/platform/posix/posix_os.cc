@@ -20,6 +20,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/bytes.h"
 #include "platform/listing_order.h"
 
 namespace twtrim {
@@ -241,8 +242,6 @@ bool IsDirectoryEntry(int directoryFd, const struct dirent* entry) {
   return ::fstatat(directoryFd, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
 }
 
-char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // Reads up to `capacity` bytes of a small file such as /proc/<pid>/comm.
 size_t ReadSmallFile(const std::string& path, char* buffer, size_t capacity) {
   const int fd = OpenRetrying(path.c_str(), O_RDONLY);
@@ -376,8 +375,8 @@ class RawTerminal {
   bool active_ = false;
 };
 
-}  // namespace
-
+// Case-insensitive match of a name against a pattern whose only wildcard is
+// '*' (any run of characters, also none).
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
   // Greedy match with backtracking to the last '*'.
   size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
@@ -398,6 +397,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
 }
+
+}  // namespace
 
 PosixOs::PosixOs(int argc, char** argv) {
   sigemptyset(&heldMask_);

@@ -51,8 +51,4 @@ class PosixOs : public Os {
   sigset_t heldMask_;  // the signal mask before HoldControlEvents
 };
 
-// Case-insensitive match of a name against a pattern whose only wildcard is
-// '*' (any run of characters, also none). Exposed for tests.
-bool WildcardMatch(std::string_view pattern, std::string_view name);
-
 }  // namespace twtrim

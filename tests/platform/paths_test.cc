@@ -1,4 +1,4 @@
-#include "report/paths.h"
+#include "platform/paths.h"
 
 #include <string>
 #include <vector>

@@ -1,10 +1,9 @@
-#include "report/paths.h"
+#include "platform/paths.h"
+
+#include "platform/bytes.h"
 
 namespace twtrim {
 namespace {
-
-// Only a-z fold; bytes 128-255 (code-page letters) compare as they are.
-char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Letter case folded and '/' taken as '\'.
 char FoldPathChar(char c) { return c == '/' ? '\\' : FoldCase(c); }
