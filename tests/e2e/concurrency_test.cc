@@ -22,15 +22,6 @@
 namespace twtrim::test {
 namespace {
 
-constexpr char kAcquired[] = "Shared VIZIZE.BSY lock: ACQUIRED";
-
-BoardImage TalkativeBoard() {
-  board::ConferenceBuilder builder;
-  builder.Add(board::Root(1, 1));
-  for (int32_t n = 2; n < 3000; ++n) builder.Add(board::Deleted(board::Reply(n, 1, 1)));
-  return ImageOf({{1, builder.files()}});
-}
-
 Lines Sorted(const std::string& text) {
   Lines lines = ReportLines(text);
   std::sort(lines.begin(), lines.end());
@@ -38,30 +29,32 @@ Lines Sorted(const std::string& text) {
 }
 
 TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
-  static char program[] = "twtrim_e2e_tests";
-  static char* argv[] = {program, nullptr};
-  const std::unique_ptr<Os> real = CreateSystemOs(1, argv);
+  board::ConferenceBuilder builder;
+  builder.Add(board::Root(1, 1));
+  for (int32_t n = 2; n < 3000; ++n) builder.Add(board::Deleted(board::Reply(n, 1, 1)));
+  const BoardImage talkative = ImageOf({{1, builder.files()}});
+  const std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
   TempDir scratch;
   const std::string home = scratch.Path("BBS");
-  Judge judge(TalkativeBoard(), home);
+  Judge judge(talkative, home);
   ASSERT_EQ(judge.problem(), "");
   std::mt19937 random(8088);
-  const int rounds = FullSweeps() ? 50 : 5;
-  for (int round = 0; round < rounds; ++round) {
+  for (int round = 0; round < (FullSweeps() ? 50 : 5); ++round) {
     SCOPED_TRACE("round " + std::to_string(round) + " (seed 8088)");
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
-    ASSERT_TRUE(LayOut(*real, home, TalkativeBoard()));
+    std::filesystem::remove_all(home);
+    ASSERT_TRUE(LayOut(*real, home, talkative));
     std::vector<ChildProcess> children;
     for (int i = 0; i < 8; ++i) {
-      const char* mode = i == 0 ? "/WRITE" : i == 1 ? "/DRYRUN" : random() % 2 ? "/WRITE" : "/DRYRUN";
-      children.push_back(StartProcess(TwtrimBinary(), {"/ALL", mode, "/V", "/HOME=" + home}, home));
-      ASSERT_TRUE(children.back().started);
+      const bool write = i == 0 || (i > 1 && random() % 2 == 1);
+      children.push_back(StartProcess(
+          TwtrimBinary(), {"/ALL", write ? "/WRITE" : "/DRYRUN", "/V", "/HOME=" + home}));
+      ASSERT_GT(children.back().pid, 0);
     }
-    std::vector<size_t> winners;
     std::vector<ProcessResult> results(children.size());
+    std::vector<size_t> winners;
     for (size_t i = 0; i < children.size(); ++i) {
-      if (ReadStdoutUntil(children[i], kAcquired)) {
+      // The winner is left blocked on its output until every other run ended.
+      if (ReadStdoutUntil(children[i], "Shared VIZIZE.BSY lock: ACQUIRED")) {
         winners.push_back(i);
       } else {
         results[i] = WaitProcess(children[i]);
@@ -69,12 +62,11 @@ TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
       }
     }
     ASSERT_EQ(winners.size(), 1u) << "runs that got the lock";
-    results[winners[0]] = WaitProcess(children[winners[0]]);
+    const size_t winner = winners[0];
+    results[winner] = WaitProcess(children[winner]);
     std::string everything;
     for (const ProcessResult& result : results) everything += result.stdoutBytes;
-    SweepRun won;
-    won.exitCode = results[winners[0]].exitCode;
-    won.lines = ReportLines(results[winners[0]].stdoutBytes);
+    SweepRun won{results[winner].exitCode, false, ReportLines(results[winner].stdoutBytes), {}};
     MemoryOs left = Snapshot(*real, home);
     for (const std::string& failure : judge.AfterRun(won, left, false)) ADD_FAILURE() << failure;
     // Appends from different runs never overwrite one another.

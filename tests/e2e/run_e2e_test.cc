@@ -22,30 +22,21 @@
 namespace twtrim::test {
 namespace {
 
-void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
-  for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at)) {
-    text->replace(at, from.size(), to);
-    at += to.size();
-  }
-}
-
 std::string Masked(std::string report) {
-  ReplaceAll(&report, TwtrimBinary(), "<program>");
+  for (const std::string& text : {TwtrimBinary(), std::string(kVersionText)}) {
+    for (size_t at = report.find(text); at != std::string::npos; at = report.find(text, at)) {
+      report.replace(at, text.size(), text == kVersionText ? "<version>" : "<program>");
+    }
+  }
 #ifdef _WIN32
   // Only the separators of the paths the run printed, all below "board".
-  const std::regex separator(R"((board(/[^\\/\s]+)*)\\)");
   for (std::string last; last != report;) {
     last = report;
-    report = std::regex_replace(report, separator, "$1/");
+    report = std::regex_replace(report, std::regex(R"((board(/[^\\/\s]+)*)\\)"), "$1/");
   }
 #endif
-  ReplaceAll(&report, kVersionText, "<version>");
   report = std::regex_replace(report, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"), "<time>");
   return std::regex_replace(report, std::regex(R"(TWTRIM32-\d{8}-\d{6})"), "TWTRIM32-<stamp>");
-}
-
-std::string GoldenPath(const std::string& name) {
-  return std::string(TWTRIM_GOLDEN_DIR) + "/" + name + ".txt";
 }
 
 struct Golden {
@@ -57,36 +48,34 @@ struct Golden {
 class GoldenReport : public ::testing::TestWithParam<Golden> {
  protected:
   void SetUp() override { ASSERT_TRUE(board::WriteSampleBoard(dir_.Path("board"))); }
-
-  ProcessResult Run(const std::vector<std::string>& switches) {
-    std::vector<std::string> args = switches;
-    args.push_back("/HOME=board");
-    return RunProcess(TwtrimBinary(), args, dir_.path());
+  static std::string Expected(const std::string& name) {
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(std::string(TWTRIM_GOLDEN_DIR) + "/" + name + ".txt", &bytes))
+        << name;
+    return bytes;
   }
-
   TempDir dir_;
 };
 
 TEST_P(GoldenReport, MatchesByteForByte) {
   const Golden& golden = GetParam();
-  const ProcessResult run = Run(golden.switches);
+  std::vector<std::string> args = golden.switches;
+  args.push_back("/HOME=board");
+  const ProcessResult run = RunProcess(TwtrimBinary(), args, dir_.path());
   ASSERT_TRUE(run.started) << TwtrimBinary();
   EXPECT_EQ(run.exitCode, golden.exitCode);
   const std::string report = Masked(run.stdoutBytes);
   if (std::getenv("TWTRIM_UPDATE_GOLDEN") != nullptr) {
-    ASSERT_TRUE(WriteWholeFile(GoldenPath(golden.name), report));
+    ASSERT_TRUE(
+        WriteWholeFile(std::string(TWTRIM_GOLDEN_DIR) + "/" + golden.name + ".txt", report));
     return;
   }
-  std::string expected;
-  ASSERT_TRUE(ReadWholeFile(GoldenPath(golden.name), &expected)) << GoldenPath(golden.name);
-  EXPECT_EQ(report, expected);
+  EXPECT_EQ(report, Expected(golden.name));
   // A run that starts its report keeps the same bytes in the report file;
   // one that stops before (help, usage errors) leaves no file.
   const bool logged = report.find("TWTRIM32 REPORT RUN") != std::string::npos;
-  EXPECT_EQ(dir_.Exists("board/TWTRIM32_REPORT.TXT"), logged);
-  if (logged) {
-    EXPECT_EQ(dir_.Read("board/TWTRIM32_REPORT.TXT"), run.stdoutBytes);
-  }
+  EXPECT_EQ(dir_.Exists("board/TWTRIM32_REPORT.TXT") ? dir_.Read("board/TWTRIM32_REPORT.TXT") : "-",
+            logged ? run.stdoutBytes : "-");
   EXPECT_FALSE(dir_.Exists("board/MESSAGE/VIZIZE.BSY"));
 }
 
@@ -98,6 +87,19 @@ INSTANTIATE_TEST_SUITE_P(
                       Golden{"write_blocked", {"/ALL", "/WRITE"}, 2},
                       Golden{"usage_error", {"/ALL"}, 2}, Golden{"help", {"/HELP"}, 0}),
     [](const ::testing::TestParamInfo<Golden>& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// Started with standard output closed, the run's first file must not take
+// descriptor 1: the report reaches the report file whole and only once.
+TEST_F(GoldenReport, WithStandardOutputClosed) {
+  const ProcessResult run = RunProcess(
+      "/bin/sh", {"-c", "exec \"$0\" \"$@\" >&-", TwtrimBinary(), "/ALL", "/DRYRUN", "/HOME=board"},
+      dir_.path());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(Masked(dir_.Read("board/TWTRIM32_REPORT.TXT")), Expected("dryrun_concise"));
+  EXPECT_FALSE(dir_.Exists("board/MESSAGE/VIZIZE.BSY"));
+}
+#endif
 
 }  // namespace
 }  // namespace twtrim::test

@@ -4,27 +4,12 @@
 # cpack is missing.
 #   deb_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
-
-build="$1"
-source="$2"
 for tool in dpkg-deb dpkg-shlibdeps cpack; do
-  if ! command -v "${tool}" >/dev/null; then
-    echo "SKIP: ${tool} is not installed"
-    exit 77
-  fi
+  command -v "${tool}" >/dev/null || { echo "SKIP: ${tool} is not installed"; exit 77; }
 done
 work="$(mktemp -d)"
 trap 'rm -rf "${work}"' EXIT
-
-if ! log="$(cd "${build}" && cpack -G DEB -B "${work}" 2>&1)"; then
-  echo "FAIL: cpack -G DEB failed:" >&2
-  echo "${log}" >&2
-  exit 1
-fi
+log="$(cd "$1" && cpack -G DEB -B "${work}" 2>&1)" || { echo "FAIL: cpack -G DEB: ${log}" >&2; exit 1; }
 debs=("${work}"/*.deb)
-if [ "${#debs[@]}" -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-  echo "FAIL: cpack made no single .deb:" >&2
-  echo "${log}" >&2
-  exit 1
-fi
-bash "$(dirname "${BASH_SOURCE[0]}")/check_deb.sh" "${debs[0]}" "${source}"
+[ "${#debs[@]}" -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: no single .deb: ${log}" >&2; exit 1; }
+bash "$(dirname "${BASH_SOURCE[0]}")/check_deb.sh" "${debs[0]}" "$2"

@@ -15,30 +15,26 @@ struct ProcessResult {
 
 // Runs `program` with `args` (entry 0 of the child's arguments is `program`
 // itself) in `workingDir` (empty: the current directory), standard input
-// empty, standard error inherited, and waits for it to end.
-// Windows: the command line quotes an argument that is empty or holds a
-// blank, and passes quotes inside arguments unchanged (the program's own
-// splitter has no escape character).
+// empty, standard error inherited, and waits for it to end. POSIX: the
+// control signals start at their default action, as in an operator's shell.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workingDir = "");
 
 // Full path of the running executable (the test binary itself).
 std::string RunningExecutablePath();
 
-// The program under test: $TWTRIM32_BIN, else twtrim32 (TWTRIM32.EXE on
-// Windows) beside the running test executable.
+// The program under test, as an absolute path: $TWTRIM32_BIN, else twtrim32
+// (TWTRIM32.EXE on Windows) beside the running test executable.
 std::string TwtrimBinary();
 
 #ifndef _WIN32
 // A process left running, for concurrency and interrupt tests (POSIX only).
 struct ChildProcess {
-  int pid = -1;             // -1 when no process could be made
-  bool started = false;     // the program itself runs (exec succeeded)
+  int pid = -1;             // -1 when the program could not be started
   int stdoutFd = -1;        // read end of the child's standard output
   std::string stdoutBytes;  // what has been read from it so far
 };
 
-// Starts the program as RunProcess does, without waiting.
 ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args,
                           const std::string& workingDir = "");
 // Reads the child's output until `text` has appeared in it (true) or the
@@ -46,7 +42,6 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
 bool ReadStdoutUntil(ChildProcess& child, const std::string& text);
 // Reads the rest of the output and waits for the child to end.
 ProcessResult WaitProcess(ChildProcess& child);
-bool SendSignal(const ChildProcess& child, int signal);
 #endif
 
 }  // namespace twtrim
