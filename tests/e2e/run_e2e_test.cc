@@ -1,12 +1,8 @@
 // The real program on the sample board, its reports compared byte for byte
-// with the golden files in tests/golden. Runs natively and, against
-// TWTRIM32.EXE, under Wine: both must print the same reports.
-//
-// The run's working directory holds the board as "board", so every path in
-// a report is relative and the same on every machine. Masked: the run's
-// times and backup stamp, the program's own path in the echoed command
-// line, the version (so a release changes no golden file) and, on Windows,
-// the separators of those paths. TWTRIM_UPDATE_GOLDEN=1 rewrites the files instead.
+// with tests/golden, natively and (TWTRIM32.EXE) under Wine. The board lies in
+// the run's working directory as "board", so every path shown is relative.
+// Masked: times, backup stamp, the program's path, the version and, on
+// Windows, the separators. TWTRIM_UPDATE_GOLDEN=1 rewrites the files instead.
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -39,38 +35,33 @@ std::string Masked(std::string report) {
   return std::regex_replace(report, std::regex(R"(TWTRIM32-\d{8}-\d{6})"), "TWTRIM32-<stamp>");
 }
 
-struct Golden {
+struct Case {
   const char* name;
   std::vector<std::string> switches;
   int exitCode;
 };
 
-class GoldenReport : public ::testing::TestWithParam<Golden> {
+class GoldenReport : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override { ASSERT_TRUE(board::WriteSampleBoard(dir_.Path("board"))); }
-  static std::string Expected(const std::string& name) {
-    std::string bytes;
-    EXPECT_TRUE(ReadWholeFile(std::string(TWTRIM_GOLDEN_DIR) + "/" + name + ".txt", &bytes))
-        << name;
-    return bytes;
+  static std::string Golden(const std::string& name) {
+    return TWTRIM_GOLDEN_DIR "/" + name + ".txt";
   }
   TempDir dir_;
 };
 
 TEST_P(GoldenReport, MatchesByteForByte) {
-  const Golden& golden = GetParam();
-  std::vector<std::string> args = golden.switches;
-  args.push_back("/HOME=board");
-  const ProcessResult run = RunProcess(TwtrimBinary(), args, dir_.path());
+  const Case& golden = GetParam();
+  const ProcessResult run = RunProcess(TwtrimBinary(), golden.switches, dir_.path());
   ASSERT_TRUE(run.started) << TwtrimBinary();
   EXPECT_EQ(run.exitCode, golden.exitCode);
   const std::string report = Masked(run.stdoutBytes);
   if (std::getenv("TWTRIM_UPDATE_GOLDEN") != nullptr) {
-    ASSERT_TRUE(
-        WriteWholeFile(std::string(TWTRIM_GOLDEN_DIR) + "/" + golden.name + ".txt", report));
+    ASSERT_TRUE(WriteWholeFile(Golden(golden.name), report));
     return;
   }
-  EXPECT_EQ(report, Expected(golden.name));
+  std::string expected;
+  EXPECT_TRUE(ReadWholeFile(Golden(golden.name), &expected) && report == expected) << report;
   // A run that starts its report keeps the same bytes in the report file;
   // one that stops before (help, usage errors) leaves no file.
   const bool logged = report.find("TWTRIM32 REPORT RUN") != std::string::npos;
@@ -81,12 +72,13 @@ TEST_P(GoldenReport, MatchesByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sample, GoldenReport,
-    ::testing::Values(Golden{"dryrun_concise", {"/ALL", "/DRYRUN"}, 2},
-                      Golden{"dryrun_verbose", {"/ALL", "/DRYRUN", "/V"}, 2},
-                      Golden{"write_success", {"/CONF1..3", "/WRITE", "/TESTCOPY"}, 0},
-                      Golden{"write_blocked", {"/ALL", "/WRITE"}, 2},
-                      Golden{"usage_error", {"/ALL"}, 2}, Golden{"help", {"/HELP"}, 0}),
-    [](const ::testing::TestParamInfo<Golden>& info) { return std::string(info.param.name); });
+    ::testing::Values(Case{"dryrun_concise", {"/ALL", "/DRYRUN", "/HOME=board"}, 2},
+                      Case{"dryrun_verbose", {"/ALL", "/DRYRUN", "/V", "/HOME=board"}, 2},
+                      Case{"write_success", {"/CONF1..3", "/WRITE", "/TESTCOPY", "/HOME=board"}, 0},
+                      Case{"write_blocked", {"/ALL", "/WRITE", "/HOME=board"}, 2},
+                      Case{"usage_error", {"/ALL", "/HOME=board"}, 2},
+                      Case{"help", {"/HELP", "/HOME=board"}, 0}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 #ifndef _WIN32
 // Started with standard output closed, the run's first file must not take
@@ -96,7 +88,9 @@ TEST_F(GoldenReport, WithStandardOutputClosed) {
       "/bin/sh", {"-c", "exec \"$0\" \"$@\" >&-", TwtrimBinary(), "/ALL", "/DRYRUN", "/HOME=board"},
       dir_.path());
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(Masked(dir_.Read("board/TWTRIM32_REPORT.TXT")), Expected("dryrun_concise"));
+  std::string expected;
+  EXPECT_TRUE(ReadWholeFile(Golden("dryrun_concise"), &expected));
+  EXPECT_EQ(Masked(dir_.Read("board/TWTRIM32_REPORT.TXT")), expected);
   EXPECT_FALSE(dir_.Exists("board/MESSAGE/VIZIZE.BSY"));
 }
 #endif

@@ -16,70 +16,59 @@
 
 namespace twtrim {
 
-std::string RunningExecutablePath() {
-#ifdef _WIN32
-  char buffer[MAX_PATH * 4];
-  const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  return length < sizeof buffer ? std::string(buffer, length) : "";
-#else
-  std::error_code error;
-  return std::filesystem::read_symlink("/proc/self/exe", error).string();
-#endif
-}
-
 std::string TwtrimBinary() {
   const char* chosen = std::getenv("TWTRIM32_BIN");
+  if (chosen != nullptr && *chosen != '\0') return std::filesystem::absolute(chosen).string();
 #ifdef _WIN32
-  const char* const kName = "TWTRIM32.EXE";
+  char self[MAX_PATH * 4];
+  self[GetModuleFileNameA(nullptr, self, sizeof self - 1)] = '\0';
+  return (std::filesystem::path(self).parent_path() / "TWTRIM32.EXE").string();
 #else
-  const char* const kName = "twtrim32";
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "twtrim32").string();
 #endif
-  const std::filesystem::path path =
-      chosen != nullptr && *chosen != '\0'
-          ? std::filesystem::path(chosen)
-          : std::filesystem::path(RunningExecutablePath()).parent_path() / kName;
-  return std::filesystem::absolute(path).make_preferred().string();
 }
 
 #ifdef _WIN32
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workingDir) {
-  ProcessResult result;
   // The program's own splitter has no escape character: quotes only.
-  std::string commandLine = "\"" + program + "\"";
-  for (const std::string& arg : args) {
-    commandLine += arg.empty() || arg.find_first_of(" \t") != std::string::npos ? " \"" + arg + "\""
-                                                                                : " " + arg;
+  std::vector<std::string> words = args;
+  words.insert(words.begin(), program);
+  std::string line;
+  for (const std::string& word : words) {
+    const bool quote = word.empty() || word.find_first_of(" \t") != std::string::npos;
+    line += (line.empty() ? "" : " ") + (quote ? "\"" + word + "\"" : word);
   }
   SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd, writeEnd;
+  ProcessResult result;
   if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  const HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
+  startup.hStdInput = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                  OPEN_EXISTING, 0, nullptr);
   startup.hStdOutput = writeEnd;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
   result.started =
-      CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+      CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                      workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &process);
   CloseHandle(writeEnd);  // only the child holds it now, so the reads end with it
-  CloseHandle(input);
+  CloseHandle(startup.hStdInput);
   char buffer[65536];
   DWORD got = 0;
   while (result.started && ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) {
     result.stdoutBytes.append(buffer, got);
   }
   CloseHandle(readEnd);
-  if (!result.started) return result;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exitCode = 0;
-  if (GetExitCodeProcess(process.hProcess, &exitCode)) result.exitCode = static_cast<int>(exitCode);
+  DWORD code = 0;
+  if (result.started && WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(process.hProcess, &code)) {
+    result.exitCode = static_cast<int>(code);
+  }
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   return result;
@@ -89,10 +78,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
 ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args,
                           const std::string& workingDir) {
-  ChildProcess child;
   std::vector<char*> argv = {const_cast<char*>(program.c_str())};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  ChildProcess child;
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return child;
   posix_spawn_file_actions_t actions;
@@ -108,51 +97,43 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
   posix_spawnattr_setsigdefault(&attributes, &control);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
-  if (posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ) == 0) {
-    child.pid = pid;
-    child.stdoutFd = out[0];
-  } else {
-    ::close(out[0]);
-  }
+  const bool spawned =
+      posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ) == 0;
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
+  child.pid = spawned ? pid : -1;
+  child.stdoutFd = spawned ? out[0] : (::close(out[0]), -1);
   return child;
 }
 
-// Appends what one read delivers; false at the end of the output.
-static bool ReadSome(ChildProcess& child) {
-  char buffer[65536];
-  ssize_t got = -1;
-  while (child.stdoutFd >= 0 && (got = ::read(child.stdoutFd, buffer, sizeof buffer)) < 0 &&
-         errno == EINTR) {
-  }
-  if (got <= 0) return false;
-  child.stdoutBytes.append(buffer, static_cast<size_t>(got));
-  return true;
-}
-
 bool ReadStdoutUntil(ChildProcess& child, const std::string& text) {
+  char buffer[65536];
   while (child.stdoutBytes.find(text) == std::string::npos) {
-    if (!ReadSome(child)) return false;
+    ssize_t got = -1;
+    while (child.stdoutFd >= 0 && (got = ::read(child.stdoutFd, buffer, sizeof buffer)) < 0 &&
+           errno == EINTR) {
+    }
+    if (got <= 0) return false;
+    child.stdoutBytes.append(buffer, static_cast<size_t>(got));
   }
   return true;
 }
 
 ProcessResult WaitProcess(ChildProcess& child) {
-  ProcessResult result;
-  while (ReadSome(child)) {
-  }
+  ReadStdoutUntil(child, std::string(1, '\0') + "never printed");
   if (child.stdoutFd >= 0) ::close(child.stdoutFd);
   child.stdoutFd = -1;
+  ProcessResult result;
   result.stdoutBytes = child.stdoutBytes;
   int status = 0;
-  while (child.pid > 0 && ::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t waited = -1;
+  while (child.pid > 0 && (waited = ::waitpid(child.pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  result.started = child.pid > 0;
+  child.pid = -1;
+  result.started = waited > 0;
   if (result.started)
     result.exitCode = WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
-  child.pid = -1;
   return result;
 }
 

@@ -16,14 +16,11 @@ struct ProcessResult {
 // Runs `program` with `args` (entry 0 of the child's arguments is `program`
 // itself) in `workingDir` (empty: the current directory), standard input
 // empty, standard error inherited, and waits for it to end. POSIX: the
-// control signals start at their default action, as in an operator's shell.
+// control signals start at their default action, as from an operator's shell.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workingDir = "");
 
-// Full path of the running executable (the test binary itself).
-std::string RunningExecutablePath();
-
-// The program under test, as an absolute path: $TWTRIM32_BIN, else twtrim32
+// The program under test, absolute: $TWTRIM32_BIN, else twtrim32
 // (TWTRIM32.EXE on Windows) beside the running test executable.
 std::string TwtrimBinary();
 
@@ -34,7 +31,6 @@ struct ChildProcess {
   int stdoutFd = -1;        // read end of the child's standard output
   std::string stdoutBytes;  // what has been read from it so far
 };
-
 ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args,
                           const std::string& workingDir = "");
 // Reads the child's output until `text` has appeared in it (true) or the

@@ -24,10 +24,6 @@ TempDir::~TempDir() {
   fs::remove_all(fs::path(path_), ignored);
 }
 
-std::string TempDir::Path(std::string_view relative) const {
-  return path_ + "/" + std::string(relative);
-}
-
 bool TempDir::Write(std::string_view relative, std::string_view bytes) const {
   std::error_code ignored;
   fs::create_directories(fs::path(Path(relative)).parent_path(), ignored);

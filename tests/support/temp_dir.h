@@ -16,13 +16,10 @@ class TempDir {
 
   // The directory, with '/' separators (Windows accepts them too).
   const std::string& path() const { return path_; }
-  // path() + "/" + relative.
-  std::string Path(std::string_view relative) const;
-
-  // Whole-file helpers on a path relative to the directory; missing parent
-  // directories are created by Write.
+  std::string Path(std::string_view relative) const { return path_ + "/" + std::string(relative); }
+  // On a path relative to the directory. Write makes missing parents; Read
+  // gives "" for a file it cannot read.
   bool Write(std::string_view relative, std::string_view bytes) const;
-  // The file's bytes; empty when it cannot be read (see Exists).
   std::string Read(std::string_view relative) const;
   bool Exists(std::string_view relative) const;
   bool MakeDirectory(std::string_view relative) const;
@@ -31,7 +28,6 @@ class TempDir {
   std::string path_;
 };
 
-// Whole-file helpers on any path.
 bool WriteWholeFile(const std::string& path, std::string_view bytes);
 bool ReadWholeFile(const std::string& path, std::string* bytes);
 

@@ -1,0 +1,131 @@
+// The real program under stress, every outcome judged by the same judge as
+// the in-process sweeps (support/judge.h). POSIX only: Windows has no outside
+// kill the tests could aim this way. TWTRIM_FULL_SWEEPS=1 runs ten times more.
+#ifndef _WIN32
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/judge.h"
+#include "support/run_process.h"
+#include "support/temp_dir.h"
+
+namespace twtrim::test {
+namespace {
+
+// A /WRITE of the mixed board with a large conference added (so that random
+// moments land in every phase) stopped by `signals` in turn at seeded random
+// moments within the length of a whole write: a kill (SIGKILL, as by a power
+// cut or "End process") or an interrupt. Every landing must pass.
+void StopAtRandomMoments(const std::vector<int>& signals, int count, uint32_t seed) {
+  BoardImage image = MixedBoard();
+  image.SetConference(5, ToBytes(board::RandomConference(5, 4000, 40, 3)));
+  image.conferences.push_back(5);
+  const std::vector<uint8_t> config = board::ConferenceConfigBytes(
+      {"Conference 1", "Conference 2", "Conference 3", "Conference 4", "Conference 5"});
+  image.files["TWMCONF.DAT"] = std::string(config.begin(), config.end());
+  const std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
+  TempDir scratch;
+  const std::string home = scratch.Path("BBS");
+  Judge judge(image, home);
+  ASSERT_EQ(judge.problem(), "");
+  const std::vector<std::string> write = {"/ALL", "/WRITE", "/HOME=" + home};
+  const auto begin = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration span{};
+  std::mt19937 random(seed);
+  for (int i = -1; i < count; ++i) {  // run -1 is whole and measures the span
+    std::filesystem::remove_all(home);
+    ASSERT_TRUE(LayOut(*real, home, image));
+    ChildProcess child = StartProcess(TwtrimBinary(), write);
+    ASSERT_GT(child.pid, 0);
+    const int signal = signals[static_cast<size_t>(i + 1) % signals.size()];
+    if (i >= 0) std::this_thread::sleep_for(span * (random() % 110) / 100);
+    if (i >= 0) kill(child.pid, signal);
+    const ProcessResult result = WaitProcess(child);
+    if (i < 0) span = std::chrono::steady_clock::now() - begin;
+    ASSERT_TRUE(result.exitCode == 0 || (i >= 0 && result.exitCode == -signal)) << result.exitCode;
+    for (const std::string& failure : judge.AfterCrash(Snapshot(*real, home))) {
+      ADD_FAILURE() << "signal " << signal << ", run " << i << " (seed " << seed
+                    << "): " << failure;
+    }
+  }
+}
+
+TEST(CrashKill, AtSeededRandomMoments) {
+  StopAtRandomMoments({SIGKILL}, FullSweeps() ? 40 : 3, 20260307);
+}
+
+TEST(Interrupts, AtSeededRandomMoments) {
+  StopAtRandomMoments({SIGINT, SIGTERM, SIGHUP}, FullSweeps() ? 45 : 3, 4242);
+}
+
+// Eight runs, dry runs and writes, started together on one board, round after
+// round: exactly one gets the lock and does its work, the others stop at the
+// lock with exit code 3, the board is as the winner left it and every report
+// is whole. The winner's verbose report runs to hundreds of kilobytes, so it
+// blocks on its unread output while it holds the lock, and all the others
+// certainly meet it.
+TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
+  board::ConferenceBuilder builder;
+  builder.Add(board::Root(1, 1));
+  for (int32_t n = 2; n < 3000; ++n) builder.Add(board::Deleted(board::Reply(n, 1, 1)));
+  const BoardImage talkative = ImageOf({{1, builder.files()}});
+  const std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
+  TempDir scratch;
+  const std::string home = scratch.Path("BBS");
+  Judge judge(talkative, home);
+  ASSERT_EQ(judge.problem(), "");
+  std::mt19937 random(8088);
+  const auto sorted = [](const std::string& text) {
+    Lines lines = ReportLines(text);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  for (int round = 0; round < (FullSweeps() ? 50 : 5); ++round) {
+    SCOPED_TRACE("round " + std::to_string(round) + " (seed 8088)");
+    std::filesystem::remove_all(home);
+    ASSERT_TRUE(LayOut(*real, home, talkative));
+    std::vector<ChildProcess> children;
+    for (int i = 0; i < 8; ++i) {
+      const bool write = i == 0 || (i > 1 && random() % 2 == 1);
+      children.push_back(StartProcess(
+          TwtrimBinary(), {"/ALL", write ? "/WRITE" : "/DRYRUN", "/V", "/HOME=" + home}));
+      ASSERT_GT(children.back().pid, 0);
+    }
+    std::vector<ProcessResult> results(children.size());
+    std::vector<size_t> winners;
+    for (size_t i = 0; i < children.size(); ++i) {
+      // The winner is left blocked on its output until every other run ended.
+      if (ReadStdoutUntil(children[i], "Shared VIZIZE.BSY lock: ACQUIRED")) {
+        winners.push_back(i);
+      } else {
+        results[i] = WaitProcess(children[i]);
+        EXPECT_EQ(results[i].exitCode, 3) << results[i].stdoutBytes;
+      }
+    }
+    ASSERT_EQ(winners.size(), 1u) << "runs that got the lock";
+    results[winners[0]] = WaitProcess(children[winners[0]]);
+    std::string everything;
+    for (const ProcessResult& result : results) everything += result.stdoutBytes;
+    SweepRun won{
+        results[winners[0]].exitCode, false, ReportLines(results[winners[0]].stdoutBytes), {}};
+    MemoryOs left = Snapshot(*real, home);
+    for (const std::string& failure : judge.AfterRun(won, left, false)) ADD_FAILURE() << failure;
+    // Appends from different runs never overwrite one another.
+    std::string log;
+    ASSERT_TRUE(left.ReadFile(home + "/TWTRIM32_REPORT.TXT", &log));
+    EXPECT_EQ(sorted(log), sorted(everything));
+  }
+}
+
+}  // namespace
+}  // namespace twtrim::test
+
+#endif  // _WIN32
