@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -40,15 +41,16 @@ void StopAtRandomMoments(const std::vector<int>& signals, int count, uint32_t se
   const auto begin = std::chrono::steady_clock::now();
   std::chrono::steady_clock::duration span{};
   std::mt19937 random(seed);
-  for (int i = -1; i < count; ++i) {  // run -1 is whole and measures the span
+  for (int signal : signals) ::signal(signal, SIG_DFL);  // a background job ignores SIGINT
+  for (int i = -1; i < count; ++i) {                     // run -1 is whole and measures the span
     std::filesystem::remove_all(home);
     ASSERT_TRUE(LayOut(*real, home, image));
-    ChildProcess child = StartProcess(TwtrimBinary(), write);
-    ASSERT_GT(child.pid, 0);
+    Process child(TwtrimBinary(), write, "", "echo $$;");  // the shell becomes the program
+    ASSERT_TRUE(child.ReadUntil("\n"));
     const int signal = signals[static_cast<size_t>(i + 1) % signals.size()];
     if (i >= 0) std::this_thread::sleep_for(span * (random() % 110) / 100);
-    if (i >= 0) kill(child.pid, signal);
-    const ProcessResult result = WaitProcess(child);
+    if (i >= 0) kill(std::stoi(child.output()), signal);
+    const ProcessResult result = child.Wait();
     if (i < 0) span = std::chrono::steady_clock::now() - begin;
     ASSERT_TRUE(result.exitCode == 0 || (i >= 0 && result.exitCode == -signal)) << result.exitCode;
     for (const std::string& failure : judge.AfterCrash(Snapshot(*real, home))) {
@@ -66,12 +68,10 @@ TEST(Interrupts, AtSeededRandomMoments) {
   StopAtRandomMoments({SIGINT, SIGTERM, SIGHUP}, FullSweeps() ? 45 : 3, 4242);
 }
 
-// Eight runs, dry runs and writes, started together on one board, round after
-// round: exactly one gets the lock and does its work, the others stop at the
-// lock with exit code 3, the board is as the winner left it and every report
-// is whole. The winner's verbose report runs to hundreds of kilobytes, so it
-// blocks on its unread output while it holds the lock, and all the others
-// certainly meet it.
+// Eight runs, dry runs and writes, started together on one board: exactly one
+// gets the lock and does its work, the others stop at it (exit code 3), every
+// report is whole. The winner's verbose report is hundreds of kilobytes: it
+// blocks on its unread output while it holds the lock, so all others meet it.
 TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
   board::ConferenceBuilder builder;
   builder.Add(board::Root(1, 1));
@@ -83,35 +83,30 @@ TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
   Judge judge(talkative, home);
   ASSERT_EQ(judge.problem(), "");
   std::mt19937 random(8088);
-  const auto sorted = [](const std::string& text) {
-    Lines lines = ReportLines(text);
-    std::sort(lines.begin(), lines.end());
-    return lines;
-  };
   for (int round = 0; round < (FullSweeps() ? 50 : 5); ++round) {
     SCOPED_TRACE("round " + std::to_string(round) + " (seed 8088)");
     std::filesystem::remove_all(home);
     ASSERT_TRUE(LayOut(*real, home, talkative));
-    std::vector<ChildProcess> children;
+    std::deque<Process> children;
     for (int i = 0; i < 8; ++i) {
       const bool write = i == 0 || (i > 1 && random() % 2 == 1);
-      children.push_back(StartProcess(
-          TwtrimBinary(), {"/ALL", write ? "/WRITE" : "/DRYRUN", "/V", "/HOME=" + home}));
-      ASSERT_GT(children.back().pid, 0);
+      children.emplace_back(
+          TwtrimBinary(),
+          std::vector<std::string>{"/ALL", write ? "/WRITE" : "/DRYRUN", "/V", "/HOME=" + home});
     }
     std::vector<ProcessResult> results(children.size());
     std::vector<size_t> winners;
     for (size_t i = 0; i < children.size(); ++i) {
       // The winner is left blocked on its output until every other run ended.
-      if (ReadStdoutUntil(children[i], "Shared VIZIZE.BSY lock: ACQUIRED")) {
+      if (children[i].ReadUntil("Shared VIZIZE.BSY lock: ACQUIRED")) {
         winners.push_back(i);
       } else {
-        results[i] = WaitProcess(children[i]);
+        results[i] = children[i].Wait();
         EXPECT_EQ(results[i].exitCode, 3) << results[i].stdoutBytes;
       }
     }
     ASSERT_EQ(winners.size(), 1u) << "runs that got the lock";
-    results[winners[0]] = WaitProcess(children[winners[0]]);
+    results[winners[0]] = children[winners[0]].Wait();
     std::string everything;
     for (const ProcessResult& result : results) everything += result.stdoutBytes;
     SweepRun won{
@@ -121,7 +116,8 @@ TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
     // Appends from different runs never overwrite one another.
     std::string log;
     ASSERT_TRUE(left.ReadFile(home + "/TWTRIM32_REPORT.TXT", &log));
-    EXPECT_EQ(sorted(log), sorted(everything));
+    const Lines logged = ReportLines(log), printed = ReportLines(everything);
+    EXPECT_TRUE(std::is_permutation(logged.begin(), logged.end(), printed.begin(), printed.end()));
   }
 }
 
