@@ -34,7 +34,7 @@ std::string TwtrimBinary() {
 Process::Process(const std::string& program, const std::vector<std::string>& args,
                  const std::string& workingDir, const std::string& prefix) {
 #ifdef _WIN32
-  std::string line = workingDir.empty() ? "" : "cd /d \"" + workingDir + "\" && ";
+  std::string line = (workingDir.empty() ? "" : "cd /d \"" + workingDir + "\" && ") + prefix;
 #else
   std::string line = (workingDir.empty() ? "" : "cd '" + workingDir + "' && ") + prefix + " exec";
 #endif
