@@ -52,7 +52,7 @@ class GoldenReport : public ::testing::TestWithParam<Case> {
 
 TEST_P(GoldenReport, MatchesByteForByte) {
   const Case& golden = GetParam();
-  const ProcessResult run = RunProcess(TwtrimBinary(), golden.switches, dir_.path());
+  const ProcessResult run = Process(TwtrimBinary(), golden.switches, dir_.path()).Wait();
   EXPECT_EQ(run.exitCode, golden.exitCode);
   const std::string report = Masked(run.stdoutBytes);
   if (std::getenv("TWTRIM_UPDATE_GOLDEN") != nullptr) {

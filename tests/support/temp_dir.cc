@@ -11,17 +11,17 @@ namespace fs = std::filesystem;
 // A random name: unique across the test processes that run side by side.
 TempDir::TempDir() {
   std::random_device random;
-  fs::path candidate;
+  fs::path made;
   do {
-    candidate = fs::temp_directory_path() /
-                ("twtrim-" + std::to_string(random()) + "-" + std::to_string(random()));
-  } while (!fs::create_directory(candidate));
-  path_ = candidate.generic_string();
+    made = fs::temp_directory_path() /
+           ("twtrim-" + std::to_string(random()) + std::to_string(random()));
+  } while (!fs::create_directory(made));
+  path_ = made.generic_string();
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  fs::remove_all(fs::path(path_), ignored);
+  fs::remove_all(path_, ignored);
 }
 
 bool TempDir::Write(std::string_view relative, std::string_view bytes) const {
@@ -32,26 +32,23 @@ bool TempDir::Write(std::string_view relative, std::string_view bytes) const {
 
 std::string TempDir::Read(std::string_view relative) const {
   std::string bytes;
-  ReadWholeFile(Path(relative), &bytes);
-  return bytes;
+  return ReadWholeFile(Path(relative), &bytes) ? bytes : "";
 }
 
 bool TempDir::Exists(std::string_view relative) const {
   std::error_code ignored;
-  return fs::exists(fs::path(Path(relative)), ignored);
+  return fs::exists(Path(relative), ignored);
 }
 
 bool TempDir::MakeDirectory(std::string_view relative) const {
   std::error_code error;
-  fs::create_directories(fs::path(Path(relative)), error);
+  fs::create_directories(Path(relative), error);
   return !error;
 }
 
 bool WriteWholeFile(const std::string& path, std::string_view bytes) {
-  std::ofstream stream(fs::path(path), std::ios::binary | std::ios::trunc);
-  stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  stream.close();
-  return !stream.fail();
+  std::ofstream stream(fs::path(path), std::ios::binary);
+  return stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {

@@ -1,5 +1,5 @@
-// A scratch directory for one test: created unique under the system's temp
-// directory and removed with everything in it when the object goes away.
+// A scratch directory for one test: made unique under the system's temp
+// directory, removed with everything in it when the object goes away.
 #pragma once
 
 #include <string>
@@ -14,10 +14,10 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // The directory, with '/' separators (Windows accepts them too).
+  // The directory, with '/' separators (Windows takes them too).
   const std::string& path() const { return path_; }
   std::string Path(std::string_view relative) const { return path_ + "/" + std::string(relative); }
-  // On a path relative to the directory. Write makes missing parents; Read
+  // On paths relative to the directory: Write makes missing parents, Read
   // gives "" for a file it cannot read.
   bool Write(std::string_view relative, std::string_view bytes) const;
   std::string Read(std::string_view relative) const;
