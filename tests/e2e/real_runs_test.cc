@@ -21,10 +21,9 @@
 namespace twtrim::test {
 namespace {
 
-// A /WRITE of the mixed board with a large conference added (so that random
-// moments land in every phase) stopped by `signals` in turn at seeded random
-// moments within the length of a whole write: a kill (SIGKILL, as by a power
-// cut or "End process") or an interrupt. Every landing must pass.
+// /WRITEs of the mixed board and a large conference (so random moments land
+// in every phase) stopped by `signals` in turn at seeded random moments: a
+// kill (as by a power cut or "End process") or an interrupt.
 void StopAtRandomMoments(const std::vector<int>& signals, int count, uint32_t seed) {
   BoardImage image = MixedBoard();
   image.SetConference(5, ToBytes(board::RandomConference(5, 4000, 40, 3)));
@@ -90,27 +89,25 @@ TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
     std::deque<Process> children;
     for (int i = 0; i < 8; ++i) {
       const bool write = i == 0 || (i > 1 && random() % 2 == 1);
-      children.emplace_back(
-          TwtrimBinary(),
-          std::vector<std::string>{"/ALL", write ? "/WRITE" : "/DRYRUN", "/V", "/HOME=" + home});
+      const std::vector<std::string> args = {"/ALL", write ? "/WRITE" : "/DRYRUN", "/V",
+                                             "/HOME=" + home};
+      children.emplace_back(TwtrimBinary(), args);
     }
-    std::vector<ProcessResult> results(children.size());
-    std::vector<size_t> winners;
-    for (size_t i = 0; i < children.size(); ++i) {
+    std::vector<Process*> winners;
+    std::string everything;
+    for (Process& child : children) {
       // The winner is left blocked on its output until every other run ended.
-      if (children[i].ReadUntil("Shared VIZIZE.BSY lock: ACQUIRED")) {
-        winners.push_back(i);
+      if (child.ReadUntil("Shared VIZIZE.BSY lock: ACQUIRED")) {
+        winners.push_back(&child);
       } else {
-        results[i] = children[i].Wait();
-        EXPECT_EQ(results[i].exitCode, 3) << results[i].stdoutBytes;
+        EXPECT_EQ(child.Wait().exitCode, 3) << child.output();
+        everything += child.output();
       }
     }
     ASSERT_EQ(winners.size(), 1u) << "runs that got the lock";
-    results[winners[0]] = children[winners[0]].Wait();
-    std::string everything;
-    for (const ProcessResult& result : results) everything += result.stdoutBytes;
-    SweepRun won{
-        results[winners[0]].exitCode, false, ReportLines(results[winners[0]].stdoutBytes), {}};
+    const ProcessResult result = winners[0]->Wait();
+    everything += result.stdoutBytes;
+    SweepRun won{result.exitCode, false, ReportLines(result.stdoutBytes), {}};
     MemoryOs left = Snapshot(*real, home);
     for (const std::string& failure : judge.AfterRun(won, left, false)) ADD_FAILURE() << failure;
     // Appends from different runs never overwrite one another.

@@ -1,8 +1,7 @@
-// The real program on the sample board, its reports compared byte for byte
-// with tests/golden, natively and (TWTRIM32.EXE) under Wine. The board lies in
-// the run's working directory as "board", so every path shown is relative.
-// Masked: times, backup stamp, the program's path, the version and, on
-// Windows, the separators. TWTRIM_UPDATE_GOLDEN=1 rewrites the files instead.
+// The real program on the sample board ("board" in its working directory, so
+// paths are relative), reports compared byte for byte with tests/golden,
+// natively and under Wine. Masked: times, backup stamp, the program's path,
+// the version, Windows separators. TWTRIM_UPDATE_GOLDEN=1 rewrites the files.
 #include <cstdlib>
 #include <regex>
 #include <string>

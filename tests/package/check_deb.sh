@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Checks a built Debian package of twtrim32: control fields, contents (the
-# install rules cpack ran), and that the packaged program runs.
-#   check_deb.sh PACKAGE.deb SOURCE_DIR
+# Checks a built Debian package of twtrim32: control fields, contents (the install rules cpack
+# ran), and that the packaged program runs.   check_deb.sh PACKAGE.deb SOURCE_DIR
 set -euo pipefail
 deb="$1"
 work="$(mktemp -d)"

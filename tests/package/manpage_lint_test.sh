@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The manual page formats without a single groff warning and describes the program the help
-# text describes: the same switches, each exit status opening with the help text's line, and
-# the program's version in its title.
-#   manpage_lint_test.sh MAN_PAGE TWTRIM32
+# The manual page formats without a groff warning and describes the program the help text does:
+# the same switches, each exit status opening with the help text's line, the version in its
+# title.   manpage_lint_test.sh MAN_PAGE TWTRIM32
 set -uo pipefail
 page="$1"
 status=0

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# Keeps the sample reports shown in README.md true. Each fenced block that
-# follows the line "<!-- sample report: checked by tests/package/sample_report_test.sh -->"
-# starts with "$ twtrim32 ARGS"; the blocks are run in order, as shown, on a
-# fresh sample board made by mkboard at the first block's /HOME= path in a
-# scratch directory, and the output must equal the block with the times and
-# backup directory names masked.
+# Keeps README.md's sample reports true: each fenced block after the marker line below starts
+# with "$ twtrim32 ARGS"; in order, on one fresh mkboard sample board at the first /HOME= path,
+# each run prints the block (times and backup names masked).
 #   sample_report_test.sh TWTRIM32 MKBOARD README.md
 set -euo pipefail
 work="$(mktemp -d)"
@@ -19,8 +16,7 @@ awk -v marker='<!-- sample report: checked by tests/package/sample_report_test.s
 blocks=$(find "${work}" -name 'expected.*' | wc -l)
 [ "${blocks}" -gt 0 ] || fail "no checked sample report in $3"
 
-# The reports show the program as an operator runs it: by name, from the
-# directory the commands run in; the board goes where the first /HOME= says.
+# The program runs as an operator runs it: by name, from the directory the commands run in.
 mkdir "${work}/bin" "${work}/run"
 ln -s "$(realpath "$1")" "${work}/bin/twtrim32"
 board="$(head -n 1 "${work}/expected.1" | sed -n 's|.* /HOME=\([^ ]*\).*|\1|p')"

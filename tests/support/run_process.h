@@ -1,5 +1,4 @@
-// Running a program (normally the real twtrim32) through the system's shell
-// (sh, or cmd on Windows), collecting its standard output and exit code.
+// Runs a program (normally the real twtrim32) through the shell (sh; cmd on Windows).
 #pragma once
 
 #include <cstdio>
@@ -24,8 +23,7 @@ class Process {
   ~Process() { Wait(); }
   // Reads the output until `text` appears in it (true) or it ends (false).
   bool ReadUntil(const std::string& text);
-  // Reads the rest of the output and waits for the end.
-  ProcessResult Wait();
+  ProcessResult Wait();  // reads the rest of the output and waits for the end
   const std::string& output() const { return output_; }
 
  private:

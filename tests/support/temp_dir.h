@@ -14,8 +14,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // The directory, with '/' separators (Windows takes them too).
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return path_; }  // '/' separators, on Windows too
   std::string Path(std::string_view relative) const { return path_ + "/" + std::string(relative); }
   // On paths relative to the directory: Write makes missing parents, Read
   // gives "" for a file it cannot read.
