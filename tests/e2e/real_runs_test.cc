@@ -1,6 +1,5 @@
-// The real program under stress, every outcome judged by the same judge as
-// the in-process sweeps (support/judge.h). POSIX only: Windows has no outside
-// kill the tests could aim this way. TWTRIM_FULL_SWEEPS=1 runs ten times more.
+// The real program under stress, judged as the in-process sweeps are (support/judge.h).
+// POSIX only (no outside kill to aim on Windows); TWTRIM_FULL_SWEEPS=1 runs ten times more.
 #ifndef _WIN32
 
 #include <signal.h>
@@ -37,7 +36,6 @@ void StopAtRandomMoments(const std::vector<int>& signals, int count, uint32_t se
   Judge judge(image, home);
   ASSERT_EQ(judge.problem(), "");
   const std::vector<std::string> write = {"/ALL", "/WRITE", "/HOME=" + home};
-  const auto begin = std::chrono::steady_clock::now();
   std::chrono::steady_clock::duration span{};
   std::mt19937 random(seed);
   for (int signal : signals) ::signal(signal, SIG_DFL);  // a background job ignores SIGINT
@@ -45,12 +43,13 @@ void StopAtRandomMoments(const std::vector<int>& signals, int count, uint32_t se
     std::filesystem::remove_all(home);
     ASSERT_TRUE(LayOut(*real, home, image));
     Process child(TwtrimBinary(), write, "", "echo $$;");  // the shell becomes the program
+    const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(child.ReadUntil("\n"));
     const int signal = signals[static_cast<size_t>(i + 1) % signals.size()];
     if (i >= 0) std::this_thread::sleep_for(span * (random() % 110) / 100);
     if (i >= 0) kill(std::stoi(child.output()), signal);
     const ProcessResult result = child.Wait();
-    if (i < 0) span = std::chrono::steady_clock::now() - begin;
+    if (i < 0) span = std::chrono::steady_clock::now() - started;
     ASSERT_TRUE(result.exitCode == 0 || (i >= 0 && result.exitCode == -signal)) << result.exitCode;
     for (const std::string& failure : judge.AfterCrash(Snapshot(*real, home))) {
       ADD_FAILURE() << "signal " << signal << ", run " << i << " (seed " << seed
@@ -67,10 +66,9 @@ TEST(Interrupts, AtSeededRandomMoments) {
   StopAtRandomMoments({SIGINT, SIGTERM, SIGHUP}, FullSweeps() ? 45 : 3, 4242);
 }
 
-// Eight runs, dry runs and writes, started together on one board: exactly one
-// gets the lock and does its work, the others stop at it (exit code 3), every
-// report is whole. The winner's verbose report is hundreds of kilobytes: it
-// blocks on its unread output while it holds the lock, so all others meet it.
+// Eight runs started together: one gets the lock and works, the others stop at it (exit 3),
+// every report is whole. The winner's verbose report (hundreds of kilobytes) blocks on its
+// unread output while it holds the lock, so all others meet it.
 TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
   board::ConferenceBuilder builder;
   builder.Add(board::Root(1, 1));

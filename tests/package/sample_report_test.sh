@@ -20,7 +20,6 @@ blocks=$(find "${work}" -name 'expected.*' | wc -l)
 mkdir "${work}/bin" "${work}/run"
 ln -s "$(realpath "$1")" "${work}/bin/twtrim32"
 board="$(head -n 1 "${work}/expected.1" | sed -n 's|.* /HOME=\([^ ]*\).*|\1|p')"
-[[ -n "${board}" && "${board}" != /* ]] || fail "the first sample report needs a relative /HOME= path"
 mkdir -p "$(dirname "${work}/run/${board}")"
 "$2" sample "${work}/run/${board}" >/dev/null || fail "mkboard sample failed"
 
@@ -30,7 +29,6 @@ mask() {
 }
 for n in $(seq 1 "${blocks}"); do
   command="$(head -n 1 "${work}/expected.${n}")"
-  [[ "${command}" == '$ twtrim32 '* ]] || fail "block ${n} does not start with '\$ twtrim32 ': ${command}"
   read -r -a args <<<"${command#\$ twtrim32 }"
   { echo "${command}"; (cd "${work}/run" && PATH="${work}/bin:${PATH}" twtrim32 "${args[@]}" | tr -d '\r') || true; } \
     >"${work}/actual.${n}"
