@@ -165,13 +165,14 @@ TEST_F(OsTest, FreeSpaceClockAndProcessNames) {
   EXPECT_TRUE(t.year >= 2024 && t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31);
   std::vector<std::string> names, expected = {"twtrim_tests.exe"};
 #ifndef _WIN32
-  expected = {"sleep", "OS_TEST.EXE"};
+  expected = {"os-test-comm", "OS_TEST.EXE"};  // names no other process has
+  ASSERT_EQ(symlink("/bin/sleep", dir_.Path("os-test-comm").c_str()), 0);
   int execed[2];
   ASSERT_EQ(pipe2(execed, O_CLOEXEC), 0);
   const pid_t other = fork();
   if (other == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the test
-    execl("/bin/sleep", "C:\\TOOLS\\OS_TEST.EXE", "60", nullptr);
+    execl(dir_.Path("os-test-comm").c_str(), "C:\\TOOLS\\OS_TEST.EXE", "60", nullptr);
     _exit(127);
   }
   close(execed[1]);
