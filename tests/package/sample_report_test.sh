@@ -1,67 +1,38 @@
 #!/usr/bin/env bash
-# Keeps the sample reports shown in README.md true. Each fenced block that
-# follows the line "<!-- sample report: checked by tests/package/sample_report_test.sh -->"
-# starts with "$ twtrim32 ARGS"; the blocks are run in order, as shown, on a
-# fresh sample board made by mkboard at the first block's /HOME= path in a
-# scratch directory, and the output must equal the block with the times and
-# backup directory names masked.
+# Keeps README.md's sample reports true: each fenced block after the marker line below starts
+# with "$ twtrim32 ARGS"; in order, on one fresh mkboard sample board at the first /HOME= path,
+# each run prints the block (times and backup names masked).
 #   sample_report_test.sh TWTRIM32 MKBOARD README.md
 set -euo pipefail
-
-program="$(realpath "$1")"
-mkboard="$(realpath "$2")"
-readme="$(realpath "$3")"
-marker='<!-- sample report: checked by tests/package/sample_report_test.sh -->'
 work="$(mktemp -d)"
 trap 'rm -rf "${work}"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Block N of the README goes to ${work}/expected.N, without its fences.
-awk -v marker="${marker}" -v dir="${work}" '
+awk -v marker='<!-- sample report: checked by tests/package/sample_report_test.sh -->' -v dir="${work}" '
   $0 == marker { armed = 1; next }
-  armed && /^```/ && !inside { inside = 1; n++; next }
-  inside && /^```/ { inside = 0; armed = 0; next }
-  inside { print > (dir "/expected." n) }
-' "${readme}"
+  armed && /^```/ { if (inside) armed = 0; else n++; inside = !inside; next }
+  inside { print > (dir "/expected." n) }' "$3"
 blocks=$(find "${work}" -name 'expected.*' | wc -l)
-[ "${blocks}" -gt 0 ] || fail "no checked sample report in ${readme}"
+[ "${blocks}" -gt 0 ] || fail "no checked sample report in $3"
 
-# The reports show the program as an operator runs it: by name, from the
-# directory the commands run in; the board goes where the first /HOME= says.
+# The program runs as an operator runs it: by name, from the directory the commands run in.
 mkdir "${work}/bin" "${work}/run"
-ln -s "${program}" "${work}/bin/twtrim32"
+ln -s "$(realpath "$1")" "${work}/bin/twtrim32"
 board="$(head -n 1 "${work}/expected.1" | sed -n 's|.* /HOME=\([^ ]*\).*|\1|p')"
-[[ -n "${board}" && "${board}" != /* && "${board}" != *..* ]] ||
-  fail "the first sample report needs a relative /HOME= path"
 mkdir -p "$(dirname "${work}/run/${board}")"
-"${mkboard}" sample "${work}/run/${board}" >/dev/null || fail "mkboard sample failed"
+"$2" sample "${work}/run/${board}" >/dev/null || fail "mkboard sample failed"
 
 mask() {
   sed -E -e 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}/YYYY-MM-DD hh:mm:ss/g' \
     -e 's/TWTRIM32-[0-9]{8}-[0-9]{6}/TWTRIM32-YYYYMMDD-HHMMSS/g' "$1"
 }
-
-status=0
 for n in $(seq 1 "${blocks}"); do
   command="$(head -n 1 "${work}/expected.${n}")"
-  [[ "${command}" == '$ twtrim32 '* ]] || fail "block ${n} does not start with '\$ twtrim32 ': ${command}"
-  [[ "${command}" != *[\"\'\\]* ]] || fail "block ${n}: no quotes or backslashes in the command"
   read -r -a args <<<"${command#\$ twtrim32 }"
-  {
-    echo "${command}"
-    (cd "${work}/run" && PATH="${work}/bin:${PATH}" twtrim32 "${args[@]}" 2>"${work}/stderr.${n}") |
-      tr -d '\r' || true
-  } >"${work}/actual.${n}"
-  if ! diff -u <(mask "${work}/expected.${n}") <(mask "${work}/actual.${n}") >"${work}/diff.${n}"; then
-    echo "FAIL: README sample report ${n} (${command}) differs from a fresh run:" >&2
-    cat "${work}/diff.${n}" "${work}/stderr.${n}" >&2
-    status=1
-  fi
+  { echo "${command}"; (cd "${work}/run" && PATH="${work}/bin:${PATH}" twtrim32 "${args[@]}" | tr -d '\r') || true; } \
+    >"${work}/actual.${n}"
+  diff -u <(mask "${work}/expected.${n}") <(mask "${work}/actual.${n}") >&2 ||
+    fail "README sample report ${n} (${command}) differs from a fresh run"
 done
-
-[ "${status}" -eq 0 ] && echo "sample_report: OK (${blocks} report(s))"
-exit "${status}"
+echo "sample_report: OK (${blocks} report(s))"

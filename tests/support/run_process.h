@@ -1,52 +1,39 @@
-// Running a program (normally the real twtrim32) as a separate process and
-// collecting its standard output and exit code, on both platforms.
+// Runs a program (normally the real twtrim32) through the shell (sh; cmd on Windows).
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace twtrim {
 
 struct ProcessResult {
-  bool started = false;     // false: the program could not be started at all
-  int exitCode = -1;        // the exit code; on POSIX -N when killed by signal N
+  int exitCode = -1;        // on POSIX -N when killed by signal N
   std::string stdoutBytes;  // everything written to standard output
 };
 
-// Runs `program` with `args` (entry 0 of the child's arguments is `program`
-// itself) in `workingDir` (empty: the current directory), standard input
-// empty, standard error inherited, and waits for it to end.
-// Windows: the command line quotes an argument that is empty or holds a
-// blank, and passes quotes inside arguments unchanged (the program's own
-// splitter has no escape character).
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workingDir = "");
+// `program` and `args` (quoted where they hold a blank) run in `workingDir`
+// (empty: the current one), standard error inherited. POSIX: `prefix` is
+// shell commands run first by the process that then becomes the program.
+class Process {
+ public:
+  Process(const std::string& program, const std::vector<std::string>& args,
+          const std::string& workingDir = "", const std::string& prefix = "");
+  Process(const Process&) = delete;
+  ~Process() { Wait(); }
+  // Reads the output until `text` appears in it (true) or it ends (false).
+  bool ReadUntil(const std::string& text);
+  ProcessResult Wait();  // reads the rest of the output and waits for the end
+  const std::string& output() const { return output_; }
 
-// Full path of the running executable (the test binary itself).
-std::string RunningExecutablePath();
-
-// The program under test: $TWTRIM32_BIN, else twtrim32 (TWTRIM32.EXE on
-// Windows) beside the running test executable.
-std::string TwtrimBinary();
-
-#ifndef _WIN32
-// A process left running, for concurrency and interrupt tests (POSIX only).
-struct ChildProcess {
-  int pid = -1;             // -1 when no process could be made
-  bool started = false;     // the program itself runs (exec succeeded)
-  int stdoutFd = -1;        // read end of the child's standard output
-  std::string stdoutBytes;  // what has been read from it so far
+ private:
+  bool ReadMore();  // false at the end of the output
+  std::FILE* pipe_;
+  std::string output_;
 };
 
-// Starts the program as RunProcess does, without waiting.
-ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& workingDir = "");
-// Reads the child's output until `text` has appeared in it (true) or the
-// output ended (false). Blocks; no timeout.
-bool ReadStdoutUntil(ChildProcess& child, const std::string& text);
-// Reads the rest of the output and waits for the child to end.
-ProcessResult WaitProcess(ChildProcess& child);
-bool SendSignal(const ChildProcess& child, int signal);
-#endif
+// The program under test, absolute: $TWTRIM32_BIN, else twtrim32
+// (TWTRIM32.EXE on Windows) beside the running test executable.
+std::string TwtrimBinary();
 
 }  // namespace twtrim

@@ -1,78 +1,54 @@
 #include "support/temp_dir.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <system_error>
 
 namespace twtrim {
 namespace fs = std::filesystem;
 
+// A random name: unique across the test processes that run side by side.
 TempDir::TempDir() {
-  // Unique across processes (random seed) and within one (counter).
-  static std::atomic<unsigned> counter{0};
-  static const unsigned long long seed =
-      (static_cast<unsigned long long>(std::random_device()()) << 32) ^
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  std::error_code error;
-  fs::path base = fs::temp_directory_path(error);
-  if (error) base = fs::current_path();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[64];
-    std::snprintf(name, sizeof name, "twtrim-%016llx-%u", seed, counter++);
-    if (fs::create_directory(base / name, error)) {
-      path_ = (base / name).generic_string();
-      return;
-    }
-  }
-  std::fprintf(stderr, "TempDir: cannot create a directory under %s\n",
-               base.generic_string().c_str());
-  std::abort();
+  std::random_device random;
+  fs::path made;
+  do {
+    made = fs::temp_directory_path() /
+           ("twtrim-" + std::to_string(random()) + std::to_string(random()));
+  } while (!fs::create_directory(made));
+  path_ = made.generic_string();
 }
 
 TempDir::~TempDir() {
-  std::error_code error;
-  fs::remove_all(fs::path(path_), error);
-}
-
-std::string TempDir::Path(std::string_view relative) const {
-  return path_ + "/" + std::string(relative);
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
 }
 
 bool TempDir::Write(std::string_view relative, std::string_view bytes) const {
-  const fs::path target(Path(relative));
-  std::error_code error;
-  fs::create_directories(target.parent_path(), error);
-  return WriteWholeFile(target.string(), bytes);
+  std::error_code ignored;
+  fs::create_directories(fs::path(Path(relative)).parent_path(), ignored);
+  return WriteWholeFile(Path(relative), bytes);
 }
 
 std::string TempDir::Read(std::string_view relative) const {
   std::string bytes;
-  ReadWholeFile(Path(relative), &bytes);
-  return bytes;
+  return ReadWholeFile(Path(relative), &bytes) ? bytes : "";
 }
 
 bool TempDir::Exists(std::string_view relative) const {
-  std::error_code error;
-  return fs::exists(fs::path(Path(relative)), error);
+  std::error_code ignored;
+  return fs::exists(Path(relative), ignored);
 }
 
 bool TempDir::MakeDirectory(std::string_view relative) const {
   std::error_code error;
-  fs::create_directories(fs::path(Path(relative)), error);
+  fs::create_directories(Path(relative), error);
   return !error;
 }
 
 bool WriteWholeFile(const std::string& path, std::string_view bytes) {
-  std::ofstream stream(fs::path(path), std::ios::binary | std::ios::trunc);
-  stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  stream.close();
-  return !stream.fail();
+  std::ofstream stream(fs::path(path), std::ios::binary);
+  return stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {

@@ -1,5 +1,5 @@
-// A scratch directory for one test: created unique under the system's temp
-// directory and removed with everything in it when the object goes away.
+// A scratch directory for one test: made unique under the system's temp
+// directory, removed with everything in it when the object goes away.
 #pragma once
 
 #include <string>
@@ -14,15 +14,11 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // The directory, with '/' separators (Windows accepts them too).
-  const std::string& path() const { return path_; }
-  // path() + "/" + relative.
-  std::string Path(std::string_view relative) const;
-
-  // Whole-file helpers on a path relative to the directory; missing parent
-  // directories are created by Write.
+  const std::string& path() const { return path_; }  // '/' separators, on Windows too
+  std::string Path(std::string_view relative) const { return path_ + "/" + std::string(relative); }
+  // On paths relative to the directory: Write makes missing parents, Read
+  // gives "" for a file it cannot read.
   bool Write(std::string_view relative, std::string_view bytes) const;
-  // The file's bytes; empty when it cannot be read (see Exists).
   std::string Read(std::string_view relative) const;
   bool Exists(std::string_view relative) const;
   bool MakeDirectory(std::string_view relative) const;
@@ -31,7 +27,6 @@ class TempDir {
   std::string path_;
 };
 
-// Whole-file helpers on any path.
 bool WriteWholeFile(const std::string& path, std::string_view bytes);
 bool ReadWholeFile(const std::string& path, std::string* bytes);
 
