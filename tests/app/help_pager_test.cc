@@ -49,15 +49,18 @@ struct Paged {
   std::string prompt;
 };
 
+// What PagedHelp writes on `os`.
+std::string HelpOn(MemoryOs& os) {
+  ReportOutput out(os);
+  EXPECT_EQ(PagedHelp(os, out), 0);
+  return os.stdoutText();
+}
+
 Paged Page(int rows, int columns, std::deque<KeyEvent> keys = {}) {
   ConsoleOs os(rows, columns, std::move(keys));
-  {
-    ReportOutput out(os);
-    EXPECT_EQ(PagedHelp(os, out), 0);
-  }
-  Paged paged;
-  const std::string& shown = os.stdoutText();
+  const std::string shown = HelpOn(os);
   const std::string erase = "\r" + std::string(static_cast<size_t>(columns - 1), ' ') + "\r";
+  Paged paged;
   for (size_t at = 0, prompt; at < shown.size(); at = prompt + paged.prompt.size() + erase.size()) {
     prompt = shown.find("-- More --", at);
     paged.text += shown.substr(at, prompt - at);
@@ -69,31 +72,20 @@ Paged Page(int rows, int columns, std::deque<KeyEvent> keys = {}) {
   return paged;
 }
 
-// The help as a file or pipe gets it: every line, unpaged.
-std::vector<std::string> WholeHelp() {
-  MemoryOs os;
-  {
-    ReportOutput out(os);
-    PagedHelp(os, out);
-  }
-  std::vector<std::string> lines;
-  const std::string& text = os.stdoutText();
-  for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
-    lines.push_back(text.substr(at, end + 2 - at));
-  }
-  return lines;
-}
-
-// The first `count` help lines, as the report writes them.
+// The first `count` lines of the help as a file or pipe gets it, unpaged.
 std::string FirstLines(size_t count) {
-  static const std::vector<std::string> help = WholeHelp();
-  std::string text;
-  for (size_t i = 0; i < count && i < help.size(); ++i) text += help[i];
-  return text;
+  MemoryOs os;
+  const std::string whole = HelpOn(os);
+  size_t end = 0;
+  for (size_t i = 0; i < count && whole.find("\r\n", end) != std::string::npos; ++i) {
+    end = whole.find("\r\n", end) + 2;
+  }
+  return whole.substr(0, end);
 }
 
 TEST(HelpPager, PagesOnlyAConsoleBigEnough) {
-  ASSERT_EQ(WholeHelp().size(), kHelpLines);
+  ASSERT_NE(FirstLines(kHelpLines - 1), FirstLines(kHelpLines));
+  ASSERT_EQ(FirstLines(kHelpLines + 1), FirstLines(kHelpLines));
   struct Case {
     int rows, columns;
     std::vector<size_t> promptsAfter;
