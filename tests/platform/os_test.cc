@@ -189,6 +189,22 @@ TEST_F(OsTest, FreeSpaceClockAndProcessNames) {
   }
 }
 
+#ifdef _WIN32
+// A directory that exists but lies past the classic path limit is told apart
+// from a missing one, unless the system takes long paths anyway.
+TEST_F(OsTest, PathRefusedForItsLengthIsToldApart) {
+  std::string deep = dir_.path();
+  while (deep.size() < 300) deep += "\\" + std::string(60, 'D');
+  const std::filesystem::path whole(L"\\\\?\\" + std::wstring(deep.begin(), deep.end()));
+  ASSERT_TRUE(std::filesystem::create_directories(whole));
+  EXPECT_FALSE(os_->PathTooLong(dir_.path()));
+  EXPECT_FALSE(os_->PathTooLong(P("MISSING")));
+  const bool longPathsTaken = os_->GetPathKind(deep) == PathKind::kDirectory;
+  EXPECT_NE(os_->PathTooLong(deep), longPathsTaken);
+  std::filesystem::remove_all(whole);
+}
+#endif
+
 #ifndef _WIN32
 // Two spellings of one place must compare equal: every link on the way is
 // followed (".." after a link leaves its target), a missing tail normalised.
