@@ -12,8 +12,8 @@
 #include "platform/os.h"
 #include "report/report_output.h"
 #include "safety/integrity.h"
-#include "scan/conference_plan.h"
 #include "scan/run_totals.h"
+#include "write/conference_plan.h"
 
 namespace twtrim {
 

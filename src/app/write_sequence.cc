@@ -1,5 +1,6 @@
 #include "app/write_sequence.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -289,10 +290,10 @@ void ReportLeftovers(RunState& run, const CommitProgress& progress) {
   for (size_t i = 0; i < run.plans.size(); ++i) {
     if (!progress.records[i]) continue;
     const ConferencePlan& plan = run.plans[i];
+    const auto& [ptr, idx, dat] = plan.files;
     for (const std::string& path :
-         {plan.stagedDatPath, plan.stagedPtrPath, plan.stagedIdxPath,
-          IntentPath(run, plan) + ".NEW", plan.liveDatPath + ".ROLLBACK",
-          plan.livePtrPath + ".ROLLBACK", plan.liveIdxPath + ".ROLLBACK"}) {
+         {dat.staged, ptr.staged, idx.staged, IntentPath(run, plan) + ".NEW",
+          dat.live + ".ROLLBACK", ptr.live + ".ROLLBACK", idx.live + ".ROLLBACK"}) {
       FileIdentity identity;
       if (run.os.PathIdentity(path, &identity)) run.out.Line("  Left behind: " + path);
     }
@@ -306,7 +307,8 @@ bool RollbackOne(RunState& run, size_t i, CommitProgress& progress) {
   ConferencePlan& plan = run.plans[i];
   const std::string heading =
       "Restoring " + ConfName(plan.conferenceNumber) + " from verified backup...";
-  const bool changed = plan.datCommitted || plan.ptrCommitted || plan.idxCommitted;
+  const bool changed = std::any_of(plan.files.begin(), plan.files.end(),
+                                   [](const PlannedFile& file) { return file.committed; });
   if (changed) run.out.Line(heading);
   progress.hold.Hold();
   StartStep(run);

@@ -6,7 +6,6 @@
 #include <memory>
 #include <new>
 #include <string_view>
-#include <utility>
 
 #include "msgbase/records.h"
 #include "platform/file_io.h"
@@ -151,15 +150,11 @@ const FileFingerprint* SnapshotFingerprint(const IntegrityList& snapshot, const 
 bool BackupConference(Os& os, ReportOutput& out, ConferencePlan* plan,
                       const std::string& messageDir, const std::string& backupDir,
                       const IntegrityList& snapshot) {
-  const std::pair<const std::string*, std::string*> files[] = {
-      {&plan->livePtrPath, &plan->backupPtrPath},
-      {&plan->liveIdxPath, &plan->backupIdxPath},
-      {&plan->liveDatPath, &plan->backupDatPath}};
-  for (const auto& [live, copy] : files) {
+  for (PlannedFile& file : plan->files) {
     // The rollback trusts these copies: each must hold what the snapshot saw.
-    const FileFingerprint* original = SnapshotFingerprint(snapshot, *live);
+    const FileFingerprint* original = SnapshotFingerprint(snapshot, file.live);
     if (original == nullptr ||
-        !BackupFile(os, out, *live, backupDir, copy, IfMissing::kFail, original)) {
+        !BackupFile(os, out, file.live, backupDir, &file.backup, IfMissing::kFail, original)) {
       return false;
     }
   }

@@ -3,6 +3,8 @@
 // verified backup when anything from the first rename on fails.
 #include "write/commit.h"
 
+#include <algorithm>
+
 #include "msgbase/records.h"
 #include "platform/paths.h"
 #include "write/backup.h"
@@ -16,9 +18,9 @@ FileFingerprint ExpectedFingerprint(const IntegrityEntry& entry,
                                     const std::vector<ConferencePlan>& plans) {
   for (const ConferencePlan& plan : plans) {
     if (!plan.writeWanted) continue;
-    if (SamePath(entry.path, plan.livePtrPath)) return plan.stagedPtrFingerprint;
-    if (SamePath(entry.path, plan.liveIdxPath)) return plan.stagedIdxFingerprint;
-    if (SamePath(entry.path, plan.liveDatPath)) return plan.stagedDatFingerprint;
+    for (const PlannedFile& file : plan.files) {
+      if (SamePath(entry.path, file.live)) return file.stagedFingerprint;
+    }
   }
   return entry.fingerprint;
 }
@@ -43,35 +45,30 @@ bool RestoreOne(Os& os, const std::string& backupPath, const std::string& livePa
 bool CommitNamesFit(const ConferencePlan& plan, const std::string& messageDir) {
   std::string record;
   return IntentRecordPath(&record, messageDir, plan.conferenceNumber) && Fits(record, ".NEW") &&
-         Fits(plan.livePtrPath, ".ROLLBACK") && Fits(plan.liveIdxPath, ".ROLLBACK") &&
-         Fits(plan.liveDatPath, ".ROLLBACK");
+         std::all_of(plan.files.begin(), plan.files.end(),
+                     [](const PlannedFile& file) { return Fits(file.live, ".ROLLBACK"); });
 }
 
 bool MakeIntentRecord(const ConferencePlan& plan, const IntegrityList& snapshot,
                       const std::string& backupDir, IntentRecord* record) {
-  const std::string* live[kIntentFiles] = {&plan.livePtrPath, &plan.liveIdxPath, &plan.liveDatPath};
   record->backupDir = backupDir;
-  record->staged[kIntentPtr] = plan.stagedPtrFingerprint;
-  record->staged[kIntentIdx] = plan.stagedIdxFingerprint;
-  record->staged[kIntentDat] = plan.stagedDatFingerprint;
-  for (int file = 0; file < kIntentFiles; ++file) {
-    const FileFingerprint* original = SnapshotFingerprint(snapshot, *live[file]);
+  for (FileKind kind : kFileKinds) {
+    const FileFingerprint* original = SnapshotFingerprint(snapshot, plan.files[kind].live);
     if (original == nullptr) return false;
-    record->original[file] = *original;
+    record->original[kind] = *original;
+    record->staged[kind] = plan.files[kind].stagedFingerprint;
   }
   return true;
 }
 
 bool CommitConference(Os& os, ConferencePlan* plan) {
-  // DAT first: until the PTR moves, the live headers still describe the old
-  // bodies. The flags only say what to report; the rollback goes by the
+  // The flags only say what to report; the rollback goes by the
   // fingerprints in the intent record.
-  if (!os.ReplaceRename(plan->stagedDatPath, plan->liveDatPath)) return false;
-  plan->datCommitted = true;
-  if (!os.ReplaceRename(plan->stagedPtrPath, plan->livePtrPath)) return false;
-  plan->ptrCommitted = true;
-  if (!os.ReplaceRename(plan->stagedIdxPath, plan->liveIdxPath)) return false;
-  plan->idxCommitted = true;
+  for (FileKind kind : kCommitOrder) {
+    PlannedFile& file = plan->files[kind];
+    if (!os.ReplaceRename(file.staged, file.live)) return false;
+    file.committed = true;
+  }
   return true;
 }
 
@@ -99,14 +96,12 @@ bool RollbackConference(Os& os, ConferencePlan* plan, const IntentRecord& record
   // packed headers, a state a scan passes as clean while every moved
   // message shows another's body.
   bool result = true;
-  result &= RestoreOne(os, plan->backupIdxPath, plan->liveIdxPath, record.original[kIntentIdx],
-                       record.staged[kIntentIdx]);
-  result &= RestoreOne(os, plan->backupPtrPath, plan->livePtrPath, record.original[kIntentPtr],
-                       record.staged[kIntentPtr]);
-  result &= RestoreOne(os, plan->backupDatPath, plan->liveDatPath, record.original[kIntentDat],
-                       record.staged[kIntentDat]);
+  for (auto kind = kCommitOrder.rbegin(); kind != kCommitOrder.rend(); ++kind) {
+    const PlannedFile& file = plan->files[*kind];
+    result &= RestoreOne(os, file.backup, file.live, record.original[*kind], record.staged[*kind]);
+  }
   // Cleared even after a failure, so no file is restored twice in one run.
-  plan->datCommitted = plan->ptrCommitted = plan->idxCommitted = false;
+  for (PlannedFile& file : plan->files) file.committed = false;
   RemoveStagedFiles(os, plan);
   return result;
 }

@@ -8,7 +8,7 @@
 #include "platform/os.h"
 #include "report/report_output.h"
 #include "safety/integrity.h"
-#include "scan/conference_plan.h"
+#include "write/conference_plan.h"
 #include "write/intent_record.h"
 
 namespace twtrim {
@@ -21,8 +21,8 @@ bool CommitNamesFit(const ConferencePlan& plan, const std::string& messageDir);
 // snapshot lacks one of the live files.
 bool MakeIntentRecord(const ConferencePlan& plan, const IntegrityList& snapshot,
                       const std::string& backupDir, IntentRecord* record);
-// Moves the staged DAT, PTR and IDX over the live files, in that order,
-// setting one committed flag after each rename.
+// Moves the staged files over the live ones in kCommitOrder, setting one
+// committed flag after each rename.
 bool CommitConference(Os& os, ConferencePlan* plan);
 // Every integrity-list file must carry its expected fingerprint: the staged
 // one for a written conference's live file, the snapshot's otherwise.

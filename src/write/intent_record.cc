@@ -15,36 +15,35 @@ namespace {
 
 constexpr std::string_view kTitle = "TWTRIM32 COMMIT IN PROGRESS";
 constexpr std::string_view kBackupLabel = "Backup directory: ";
-constexpr const char* kFileNames[kIntentFiles] = {"PTR", "IDX", "DAT"};
 constexpr uint32_t kMaxRecordBytes = 4096;
 
 std::string FingerprintText(const FileFingerprint& f) {
   return Decimal(f.size) + " " + Hex32(f.fnv) + " " + Hex32(f.crc);
 }
 
-std::string FileLine(const IntentRecord& record, int file) {
-  return std::string(kFileNames[file]) + " original " + FingerprintText(record.original[file]) +
-         " staged " + FingerprintText(record.staged[file]);
+std::string FileLine(const IntentRecord& record, FileKind kind) {
+  return std::string(kFileExtension[kind]) + " original " + FingerprintText(record.original[kind]) +
+         " staged " + FingerprintText(record.staged[kind]);
 }
 
 std::string RecordText(const IntentRecord& record) {
   std::string text =
       std::string(kTitle) + "\r\n" + std::string(kBackupLabel) + record.backupDir + "\r\n";
-  for (int file = 0; file < kIntentFiles; ++file) text += FileLine(record, file) + "\r\n";
+  for (FileKind kind : kFileKinds) text += FileLine(record, kind) + "\r\n";
   return text;
 }
 
 // Reads the line back by the format it was written with and accepts it only
 // when writing the values again gives the very same text.
-bool ParseFileLine(const std::string& line, int file, IntentRecord* record) {
-  FileFingerprint& o = record->original[file];
-  FileFingerprint& s = record->staged[file];
-  const std::string format = std::string(kFileNames[file]) + " original %" SCNu64 " %8" SCNx32
-                                                             " %8" SCNx32 " staged %" SCNu64
-                                                             " %8" SCNx32 " %8" SCNx32;
+bool ParseFileLine(const std::string& line, FileKind kind, IntentRecord* record) {
+  FileFingerprint& o = record->original[kind];
+  FileFingerprint& s = record->staged[kind];
+  const std::string format = std::string(kFileExtension[kind]) + " original %" SCNu64 " %8" SCNx32
+                                                                 " %8" SCNx32 " staged %" SCNu64
+                                                                 " %8" SCNx32 " %8" SCNx32;
   return std::sscanf(line.c_str(), format.c_str(), &o.size, &o.fnv, &o.crc, &s.size, &s.fnv,
                      &s.crc) == 6 &&
-         FileLine(*record, file) == line;
+         FileLine(*record, kind) == line;
 }
 
 bool ReadSmallFile(Os& os, const std::string& path, std::string* text) {
@@ -70,15 +69,15 @@ bool NextLine(const std::string& text, size_t* at, std::string* line) {
 std::string LiveState(Os& os, const std::string& messageDir, uint32_t conference,
                       const IntentRecord& record) {
   bool original = true, packed = true;
-  for (int file = 0; file < kIntentFiles; ++file) {
+  for (FileKind kind : kFileKinds) {
     std::string path;
     FileFingerprint live;
-    if (!ConferenceFilePath(&path, messageDir, conference, kFileNames[file]) ||
+    if (!ConferenceFilePath(&path, messageDir, conference, kFileExtension[kind]) ||
         !FingerprintFile(os, path, &live)) {
       return "MIXED";
     }
-    original = original && live == record.original[file];
-    packed = packed && live == record.staged[file];
+    original = original && live == record.original[kind];
+    packed = packed && live == record.staged[kind];
   }
   if (original) return "ORIGINAL";
   return packed ? "PACKED" : "MIXED";
@@ -113,8 +112,8 @@ bool ReadIntentRecord(Os& os, const std::string& path, IntentRecord* record) {
   }
   if (!NextLine(text, &at, &line) || line.rfind(kBackupLabel, 0) != 0) return false;
   record->backupDir = line.substr(kBackupLabel.size());
-  for (int file = 0; file < kIntentFiles; ++file) {
-    if (!NextLine(text, &at, &line) || !ParseFileLine(line, file, record)) return false;
+  for (FileKind kind : kFileKinds) {
+    if (!NextLine(text, &at, &line) || !ParseFileLine(line, kind, record)) return false;
   }
   return at == text.size();
 }

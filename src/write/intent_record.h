@@ -4,20 +4,20 @@
 // never mistaken for a clean base by a later run.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "platform/os.h"
 #include "safety/fingerprint.h"
+#include "write/file_kind.h"
 
 namespace twtrim {
 
-enum IntentFile { kIntentPtr, kIntentIdx, kIntentDat, kIntentFiles };
-
 struct IntentRecord {
   std::string backupDir;
-  FileFingerprint original[kIntentFiles];  // as the integrity snapshot took them
-  FileFingerprint staged[kIntentFiles];    // as the staged verification proved them
+  std::array<FileFingerprint, kFileKindCount> original;  // as the integrity snapshot took them
+  std::array<FileFingerprint, kFileKindCount> staged;    // as the staged verification proved them
 };
 
 // TWMSGnn.JNL in `messageDir`; false when the name would not fit.

@@ -26,8 +26,7 @@ uint64_t BackupBytes(Os& os, const std::vector<ConferencePlan>& plans, const Wri
   for (const std::string& path : places.controlFiles) total += FileSize(os, path);
   for (const ConferencePlan& plan : plans) {
     if (!plan.writeWanted) continue;
-    total += FileSize(os, plan.livePtrPath) + FileSize(os, plan.liveIdxPath) +
-             FileSize(os, plan.liveDatPath);
+    for (const PlannedFile& file : plan.files) total += FileSize(os, file.live);
     for (const char* extension : {"LMR", "SIG"}) {
       std::string path;
       if (ConferenceFilePath(&path, places.messageDir, plan.conferenceNumber, extension)) {

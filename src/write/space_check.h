@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "scan/conference_plan.h"
+#include "write/conference_plan.h"
 
 namespace twtrim {
 

@@ -3,6 +3,7 @@
 #include "write/staged_rebuild.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -14,6 +15,7 @@
 #include "report/format.h"
 #include "safety/fingerprint.h"
 #include "scan/message_number_set.h"
+#include "write/backup.h"
 
 namespace twtrim {
 namespace {
@@ -93,9 +95,7 @@ struct KeptReply {
 };
 
 // The live files' fingerprints as the integrity snapshot took them.
-struct Expected {
-  FileFingerprint ptr, idx, dat;
-};
+using Expected = std::array<FileFingerprint, kFileKindCount>;
 
 // One build of one conference. Every handle and buffer is owned here, so
 // they are all closed and released before the caller removes the staged
@@ -112,25 +112,21 @@ class StagedBuild {
 
  private:
   bool OpenLive() {
-    livePtr_ = os_.OpenSharedRead(plan_.livePtrPath);
-    if (!livePtr_) return false;
-    liveIdx_ = os_.OpenSharedRead(plan_.liveIdxPath);
-    if (!liveIdx_) return false;
-    liveDat_ = os_.OpenSharedRead(plan_.liveDatPath);
-    return liveDat_ != nullptr;
+    for (FileKind kind : kFileKinds) {
+      live_[kind] = os_.OpenSharedRead(plan_.files[kind].live);
+      if (!live_[kind]) return false;
+    }
+    return true;
   }
 
   // Each staged file takes its live twin's owner, group and mode at once, so
   // the board's own programs can still use the conference after the commit.
   bool CreateStaged() {
-    return CreateOne(plan_.stagedPtrPath, plan_.livePtrPath, &stagedPtr_) &&
-           CreateOne(plan_.stagedIdxPath, plan_.liveIdxPath, &stagedIdx_) &&
-           CreateOne(plan_.stagedDatPath, plan_.liveDatPath, &stagedDat_);
-  }
-  bool CreateOne(const std::string& staged, const std::string& live,
-                 std::unique_ptr<OsFile>* file) {
-    *file = os_.CreateNew(staged);
-    return *file && (*file)->CopyOwnerAndMode(live);
+    for (FileKind kind : kFileKinds) {
+      staged_[kind] = os_.CreateNew(plan_.files[kind].staged);
+      if (!staged_[kind] || !staged_[kind]->CopyOwnerAndMode(plan_.files[kind].live)) return false;
+    }
+    return true;
   }
 
   bool Prepare() {
@@ -142,8 +138,8 @@ class StagedBuild {
   // The one pass over PTR and IDX: every kept record repaired, renumbered
   // and written; the numbers of the purged ones remembered.
   bool WriteRecords() {
-    BufferedReader ptrIn(*livePtr_), idxIn(*liveIdx_);
-    BufferedWriter ptrOut(*stagedPtr_), idxOut(*stagedIdx_);
+    BufferedReader ptrIn(*live_[kPtrFile]), idxIn(*live_[kIdxFile]);
+    BufferedWriter ptrOut(*staged_[kPtrFile]), idxOut(*staged_[kIdxFile]);
     FingerprintHasher ptrHash, idxHash;
     PtrRecord ptr;
     IdxRecord idx;
@@ -164,7 +160,7 @@ class StagedBuild {
       idx.setOrg(ptr.org());
       if (!idxOut.Write(idx.bytes.data(), kIdxRecordSize)) return false;
     }
-    return ptrHash.Result() == expected_.ptr && idxHash.Result() == expected_.idx &&
+    return ptrHash.Result() == expected_[kPtrFile] && idxHash.Result() == expected_[kIdxFile] &&
            ptrOut.Drain() && idxOut.Drain();
   }
 
@@ -226,31 +222,33 @@ class StagedBuild {
     Store32(org, static_cast<uint32_t>(reply.msgNumber));
     const uint64_t ptrAt = uint64_t{reply.stagedSlot} * kPtrRecordSize;
     const uint64_t idxAt = uint64_t{reply.stagedSlot} * kIdxRecordSize;
-    return stagedPtr_->Seek(ptrAt + PtrRecord::kTM) && WriteExact(*stagedPtr_, flags, 2) &&
-           stagedPtr_->Seek(ptrAt + PtrRecord::kOrg) && WriteExact(*stagedPtr_, org, 4) &&
-           stagedIdx_->Seek(idxAt + IdxRecord::kOrg) && WriteExact(*stagedIdx_, org, 4);
+    OsFile& ptrOut = *staged_[kPtrFile];
+    OsFile& idxOut = *staged_[kIdxFile];
+    return ptrOut.Seek(ptrAt + PtrRecord::kTM) && WriteExact(ptrOut, flags, 2) &&
+           ptrOut.Seek(ptrAt + PtrRecord::kOrg) && WriteExact(ptrOut, org, 4) &&
+           idxOut.Seek(idxAt + IdxRecord::kOrg) && WriteExact(idxOut, org, 4);
   }
 
   // The live DAT is read once in file order; each kept body is written to
   // its packed place, which may lie anywhere in the staged DAT. With nothing
   // purged the DAT goes across whole and every Where stays valid.
   bool WriteDat() {
-    ProvenReader dat(*liveDat_, buffer_.get());
+    ProvenReader dat(*live_[kDatFile], buffer_.get());
+    OsFile* datOut = staged_[kDatFile].get();
     if (purging_) {
       std::sort(moves_.begin(), moves_.end(),
                 [](const BodyMove& a, const BodyMove& b) { return a.from < b.from; });
       for (const BodyMove& move : moves_) {
         const uint64_t from = uint64_t{move.from} * kDatBlockSize;
         if (from < dat.position() || !dat.Move(from - dat.position(), nullptr)) return false;
-        if (!stagedDat_->Seek(uint64_t{move.to} * kDatBlockSize) ||
-            !dat.Move(uint64_t{move.count} * kDatBlockSize, stagedDat_.get())) {
+        if (!datOut->Seek(uint64_t{move.to} * kDatBlockSize) ||
+            !dat.Move(uint64_t{move.count} * kDatBlockSize, datOut)) {
           return false;
         }
       }
     }
     finalBlocks_ = purging_ ? blockCounter_ : plan_.scan.datRecords;
-    return dat.MoveToEnd(purging_ ? nullptr : stagedDat_.get()) &&
-           dat.fingerprint() == expected_.dat;
+    return dat.MoveToEnd(purging_ ? nullptr : datOut) && dat.fingerprint() == expected_[kDatFile];
   }
 
   // The files written hold exactly the counts the report promised.
@@ -259,22 +257,24 @@ class StagedBuild {
            finalBlocks_ == plan_.scan.projectedDatRecords;
   }
 
-  bool FlushStaged() { return stagedPtr_->Flush() && stagedIdx_->Flush() && stagedDat_->Flush(); }
+  bool FlushStaged() {
+    return std::all_of(staged_.begin(), staged_.end(),
+                       [](const auto& file) { return file->Flush(); });
+  }
 
-  // A staged file whose close the system refused does not count as written.
+  // A staged file whose close the system refused does not count as written;
+  // every file is closed all the same.
   bool CloseStaged() {
-    const bool ptr = stagedPtr_->Close();
-    const bool idx = stagedIdx_->Close();
-    const bool dat = stagedDat_->Close();
-    return ptr && idx && dat;
+    bool closed = true;
+    for (const std::unique_ptr<OsFile>& file : staged_) closed = file->Close() && closed;
+    return closed;
   }
 
   Os& os_;
   const ConferencePlan& plan_;
   const Expected& expected_;
   const bool purging_;
-  std::unique_ptr<OsFile> livePtr_, liveIdx_, liveDat_;
-  std::unique_ptr<OsFile> stagedPtr_, stagedIdx_, stagedDat_;
+  std::array<std::unique_ptr<OsFile>, kFileKindCount> live_, staged_;
   std::unique_ptr<uint8_t[]> buffer_;
   MessageNumberSet purged_, kept_;
   std::vector<KeptReply> laterParents_;
@@ -284,20 +284,10 @@ class StagedBuild {
   uint32_t finalBlocks_ = 0;
 };
 
-bool SnapshotOf(const IntegrityList& snapshot, const std::string& path, FileFingerprint* found) {
-  for (const IntegrityEntry& entry : snapshot.entries) {
-    if (entry.path == path) {
-      *found = entry.fingerprint;
-      return true;
-    }
-  }
-  return false;
-}
-
 // A leftover .NEW file may be the only copy of an earlier interrupted write.
 bool StagedFileExists(Os& os, const ConferencePlan& plan) {
-  for (const std::string* path : {&plan.stagedPtrPath, &plan.stagedIdxPath, &plan.stagedDatPath}) {
-    if (os.GetPathKind(*path) == PathKind::kFile) return true;
+  for (const PlannedFile& file : plan.files) {
+    if (os.GetPathKind(file.staged) == PathKind::kFile) return true;
   }
   return false;
 }
@@ -305,20 +295,21 @@ bool StagedFileExists(Os& os, const ConferencePlan& plan) {
 // Any other name left there (a link that leads nowhere, say) holds nothing
 // to recover: the name itself goes, never what it may point at.
 void RemoveStaleNames(Os& os, const ConferencePlan& plan) {
-  for (const std::string* path : {&plan.stagedPtrPath, &plan.stagedIdxPath, &plan.stagedDatPath}) {
+  for (const PlannedFile& file : plan.files) {
     FileIdentity identity;
-    if (os.GetPathKind(*path) == PathKind::kMissing && os.PathIdentity(*path, &identity)) {
-      os.DeleteFile(*path);  // should it stay, creating the staged file fails
+    if (os.GetPathKind(file.staged) == PathKind::kMissing &&
+        os.PathIdentity(file.staged, &identity)) {
+      os.DeleteFile(file.staged);  // should it stay, creating the staged file fails
     }
   }
 }
 
 bool RunBuild(Os& os, const ConferencePlan& plan, const IntegrityList& snapshot) {
   Expected expected;
-  if (!SnapshotOf(snapshot, plan.livePtrPath, &expected.ptr) ||
-      !SnapshotOf(snapshot, plan.liveIdxPath, &expected.idx) ||
-      !SnapshotOf(snapshot, plan.liveDatPath, &expected.dat)) {
-    return false;
+  for (FileKind kind : kFileKinds) {
+    const FileFingerprint* original = SnapshotFingerprint(snapshot, plan.files[kind].live);
+    if (original == nullptr) return false;
+    expected[kind] = *original;
   }
   try {
     StagedBuild build(os, plan, expected);

@@ -5,7 +5,7 @@
 #include "platform/os.h"
 #include "report/report_output.h"
 #include "safety/integrity.h"
-#include "scan/conference_plan.h"
+#include "write/conference_plan.h"
 
 namespace twtrim {
 

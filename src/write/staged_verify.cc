@@ -20,22 +20,22 @@ namespace twtrim {
 namespace {
 
 struct FileSet {
-  const std::string* path[3];  // PTR, IDX, DAT
-  FileFingerprint fingerprint[3];
+  std::array<const std::string*, kFileKindCount> path;
+  std::array<FileFingerprint, kFileKindCount> fingerprint;
 };
 
 bool SizesSound(const FileSet& files) {
-  const uint64_t ptr = files.fingerprint[0].size;
-  const uint64_t idx = files.fingerprint[1].size;
-  const uint64_t dat = files.fingerprint[2].size;
+  const uint64_t ptr = files.fingerprint[kPtrFile].size;
+  const uint64_t idx = files.fingerprint[kIdxFile].size;
+  const uint64_t dat = files.fingerprint[kDatFile].size;
   return ptr % kPtrRecordSize == 0 && idx % kIdxRecordSize == 0 && dat % kDatBlockSize == 0 &&
          ptr < kFourGiB && idx < kFourGiB && dat < kFourGiB;
 }
 
 bool CountsMatch(const FileSet& files, const ConferenceScan& scan) {
-  const uint64_t ptr = files.fingerprint[0].size / kPtrRecordSize;
-  const uint64_t idx = files.fingerprint[1].size / kIdxRecordSize;
-  const uint64_t dat = files.fingerprint[2].size / kDatBlockSize;
+  const uint64_t ptr = files.fingerprint[kPtrFile].size / kPtrRecordSize;
+  const uint64_t idx = files.fingerprint[kIdxFile].size / kIdxRecordSize;
+  const uint64_t dat = files.fingerprint[kDatFile].size / kDatBlockSize;
   return ptr == scan.projectedPtrRecords && idx == scan.projectedIdxRecords &&
          dat == scan.projectedDatRecords && ptr == idx;
 }
@@ -127,11 +127,11 @@ class RecordCheck {
 };
 
 bool RecordsSound(Os& os, const FileSet& files, const ConferenceScan& scan) {
-  const auto records = static_cast<uint32_t>(files.fingerprint[0].size / kPtrRecordSize);
-  const auto datBlocks = static_cast<uint32_t>(files.fingerprint[2].size / kDatBlockSize);
+  const auto records = static_cast<uint32_t>(files.fingerprint[kPtrFile].size / kPtrRecordSize);
+  const auto datBlocks = static_cast<uint32_t>(files.fingerprint[kDatFile].size / kDatBlockSize);
   try {
     RecordCheck check(records, datBlocks, scan);
-    return check.Run(os, *files.path[0], *files.path[1]);
+    return check.Run(os, *files.path[kPtrFile], *files.path[kIdxFile]);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -141,26 +141,18 @@ bool RecordsSound(Os& os, const FileSet& files, const ConferenceScan& scan) {
 
 bool VerifyConferenceFiles(Os& os, ConferencePlan* plan, Verification which) {
   FileSet files{};
-  if (which == Verification::kStaged) {
-    files.path[0] = &plan->stagedPtrPath;
-    files.path[1] = &plan->stagedIdxPath;
-    files.path[2] = &plan->stagedDatPath;
-  } else {
-    files.path[0] = &plan->livePtrPath;
-    files.path[1] = &plan->liveIdxPath;
-    files.path[2] = &plan->liveDatPath;
-  }
-  for (int i = 0; i < 3; ++i) {
-    if (!FingerprintFile(os, *files.path[i], &files.fingerprint[i])) return false;
+  for (FileKind kind : kFileKinds) {
+    const PlannedFile& file = plan->files[kind];
+    files.path[kind] = which == Verification::kStaged ? &file.staged : &file.live;
+    if (!FingerprintFile(os, *files.path[kind], &files.fingerprint[kind])) return false;
   }
   if (!SizesSound(files) || !CountsMatch(files, plan->scan)) return false;
   if (!RecordsSound(os, files, plan->scan)) return false;
-  FileFingerprint* stored[3] = {&plan->stagedPtrFingerprint, &plan->stagedIdxFingerprint,
-                                &plan->stagedDatFingerprint};
-  for (int i = 0; i < 3; ++i) {
+  for (FileKind kind : kFileKinds) {
+    FileFingerprint& stored = plan->files[kind].stagedFingerprint;
     if (which == Verification::kStaged) {
-      *stored[i] = files.fingerprint[i];
-    } else if (!(*stored[i] == files.fingerprint[i])) {
+      stored = files.fingerprint[kind];
+    } else if (!(stored == files.fingerprint[kind])) {
       return false;
     }
   }

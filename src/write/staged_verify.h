@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/os.h"
-#include "scan/conference_plan.h"
+#include "write/conference_plan.h"
 
 namespace twtrim {
 

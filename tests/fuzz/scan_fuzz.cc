@@ -9,9 +9,9 @@
 
 #include "fuzz_check.h"
 #include "msgbase/records.h"
-#include "scan/conference_plan.h"
 #include "scan/conference_scan.h"
 #include "scan/run_totals.h"
+#include "write/conference_plan.h"
 
 using namespace twtrim;
 

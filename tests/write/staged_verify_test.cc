@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "board/board_builder.h"
-#include "scan/conference_plan.h"
 #include "support/fault_os.h"
 #include "support/temp_dir.h"
+#include "write/conference_plan.h"
 #include "write/staged_rebuild.h"
 #include "write/staged_verify.h"
 
@@ -46,9 +46,9 @@ class StagedVerifyTest : public ::testing::Test {
     scan.needsAction = true;
     ConferencePlan plan;
     EXPECT_TRUE(BuildConferencePlan(&plan, dir_.path(), 5, scan));
-    EXPECT_TRUE(board::WriteFileBytes(plan.stagedPtrPath, staged.PtrBytes()));
-    EXPECT_TRUE(board::WriteFileBytes(plan.stagedIdxPath, staged.IdxBytes()));
-    EXPECT_TRUE(board::WriteFileBytes(plan.stagedDatPath, staged.dat));
+    EXPECT_TRUE(board::WriteFileBytes(plan.files[kPtrFile].staged, staged.PtrBytes()));
+    EXPECT_TRUE(board::WriteFileBytes(plan.files[kIdxFile].staged, staged.IdxBytes()));
+    EXPECT_TRUE(board::WriteFileBytes(plan.files[kDatFile].staged, staged.dat));
     return plan;
   }
   std::string Read(const std::string& path) const {
@@ -108,7 +108,7 @@ TEST_F(StagedVerifyTest, EachRequirementOnTheRecordsIsEnforced) {
       const bool expected = purged ? defect.passesAfterPurge : defect.passesWithoutPurge;
       EXPECT_EQ(VerifyConferenceFiles(os_, &plan, Verification::kStaged), expected);
       if (!expected) {
-        EXPECT_EQ(plan.stagedPtrFingerprint, FileFingerprint{});
+        EXPECT_EQ(plan.files[kPtrFile].stagedFingerprint, FileFingerprint{});
       }
       RemoveStagedFiles(os_, &plan);
     }
@@ -125,16 +125,21 @@ TEST_F(StagedVerifyTest, SizesAndCountsMustMatchTheProjection) {
       {"one PTR record more projected", [](ConferencePlan* p) { ++p->scan.projectedPtrRecords; }},
       {"one DAT block fewer projected", [](ConferencePlan* p) { --p->scan.projectedDatRecords; }},
       {"PTR not a multiple of 256",
-       [this](ConferencePlan* p) { Write(p->stagedPtrPath, Read(p->stagedPtrPath) + "x"); }},
+       [this](ConferencePlan* p) {
+         Write(p->files[kPtrFile].staged, Read(p->files[kPtrFile].staged) + "x");
+       }},
       {"DAT not a multiple of 128",
-       [this](ConferencePlan* p) { Write(p->stagedDatPath, Read(p->stagedDatPath) + "x"); }},
+       [this](ConferencePlan* p) {
+         Write(p->files[kDatFile].staged, Read(p->files[kDatFile].staged) + "x");
+       }},
       {"IDX count differs from PTR count",
        [this](ConferencePlan* p) {
-         const std::string idx = Read(p->stagedIdxPath);
-         Write(p->stagedIdxPath, idx.substr(0, idx.size() - kIdxRecordSize));
+         const std::string idx = Read(p->files[kIdxFile].staged);
+         Write(p->files[kIdxFile].staged, idx.substr(0, idx.size() - kIdxRecordSize));
          --p->scan.projectedIdxRecords;
        }},
-      {"staged DAT missing", [this](ConferencePlan* p) { real_->DeleteFile(p->stagedDatPath); }},
+      {"staged DAT missing",
+       [this](ConferencePlan* p) { real_->DeleteFile(p->files[kDatFile].staged); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

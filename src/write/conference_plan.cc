@@ -1,4 +1,4 @@
-#include "scan/conference_plan.h"
+#include "write/conference_plan.h"
 
 #include "msgbase/records.h"
 #include "platform/paths.h"
@@ -24,22 +24,23 @@ bool BuildConferencePlan(ConferencePlan* plan, const std::string& messageDir, ui
   plan->conferenceNumber = conference;
   plan->scan = scan;
   plan->writeWanted = scan.needsAction && !scan.blocked && scan.validationErrors == 0;
-  return ConferenceFilePath(&plan->livePtrPath, messageDir, conference, "PTR") &&
-         ConferenceFilePath(&plan->liveIdxPath, messageDir, conference, "IDX") &&
-         ConferenceFilePath(&plan->liveDatPath, messageDir, conference, "DAT") &&
-         StagedPath(&plan->stagedPtrPath, plan->livePtrPath) &&
-         StagedPath(&plan->stagedIdxPath, plan->liveIdxPath) &&
-         StagedPath(&plan->stagedDatPath, plan->liveDatPath);
+  for (FileKind kind : kFileKinds) {
+    PlannedFile& file = plan->files[kind];
+    if (!ConferenceFilePath(&file.live, messageDir, conference, kFileExtension[kind]) ||
+        !StagedPath(&file.staged, file.live)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void RemoveStagedFiles(Os& os, ConferencePlan* plan) {
-  for (const std::string* path :
-       {&plan->stagedPtrPath, &plan->stagedIdxPath, &plan->stagedDatPath}) {
+  for (const PlannedFile& file : plan->files) {
     // An attribute query that fails reads as "missing"; only a directory of
     // that name is surely no staged file. Deleting a file that is not there
     // costs nothing, while a staged file left behind stops the next write.
-    if (path->empty() || os.GetPathKind(*path) == PathKind::kDirectory) continue;
-    os.DeleteFile(*path);  // a failed delete leaves the file for the operator
+    if (file.staged.empty() || os.GetPathKind(file.staged) == PathKind::kDirectory) continue;
+    os.DeleteFile(file.staged);  // a failed delete leaves the file for the operator
   }
 }
 

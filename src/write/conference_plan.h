@@ -1,26 +1,30 @@
 // One ConferencePlan per selected conference: the scan's copy, the write
-// decision, the live, staged and backup paths, the write progress flags and
-// the fingerprints of the verified staged files.
+// decision and, per file, the live, staged and backup paths, the fingerprint
+// of the verified staged file and whether the commit has put it live.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "platform/os.h"
 #include "safety/fingerprint.h"
 #include "scan/conference_scan.h"
+#include "write/file_kind.h"
 
 namespace twtrim {
+
+struct PlannedFile {
+  std::string live, staged, backup;
+  FileFingerprint stagedFingerprint;
+  bool committed = false;
+};
 
 struct ConferencePlan {
   uint32_t conferenceNumber = 0;
   ConferenceScan scan;
   bool writeWanted = false;
-  bool datCommitted = false, ptrCommitted = false, idxCommitted = false;
-  std::string livePtrPath, liveIdxPath, liveDatPath;
-  std::string stagedPtrPath, stagedIdxPath, stagedDatPath;
-  std::string backupPtrPath, backupIdxPath, backupDatPath;
-  FileFingerprint stagedPtrFingerprint, stagedIdxFingerprint, stagedDatFingerprint;
+  std::array<PlannedFile, kFileKindCount> files;
 };
 
 // Fills `*plan` from the scan; false when a path does not fit.
