@@ -67,12 +67,12 @@ TEST(Interrupts, AtSeededRandomMoments) {
 }
 
 // Eight runs started together: one gets the lock and works, the others stop at it (exit 3),
-// every report is whole. The winner's verbose report (hundreds of kilobytes) blocks on its
-// unread output while it holds the lock, so all others meet it.
+// every report is whole. The winner's verbose report (over 100 KB, more than a pipe holds)
+// blocks on its unread output while it holds the lock, so all others meet it.
 TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
   board::ConferenceBuilder builder;
   builder.Add(board::Root(1, 1));
-  for (int32_t n = 2; n < 3000; ++n) builder.Add(board::Deleted(board::Reply(n, 1, 1)));
+  for (int32_t n = 2; n < 1000; ++n) builder.Add(board::Deleted(board::Reply(n, 1, 1)));
   const BoardImage talkative = ImageOf({{1, builder.files()}});
   const std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
   TempDir scratch;
