@@ -41,16 +41,19 @@ std::vector<size_t> Reversed(size_t count) {
   return order;
 }
 
-// One random message of conference shape: any of roots, replies to earlier
-// messages (some of them deleted: dangling once purged), orphan replies,
-// DANGER roots, bodyless messages, deleted or live.
-MessageShape RandomMessage(std::mt19937& random, int32_t number, bool orphans, bool deletions) {
+// One random message of a conference of `count`: any of roots, replies to
+// earlier or later messages (some of them deleted: dangling once purged),
+// orphan replies, DANGER roots, bodyless messages, deleted or live.
+MessageShape RandomMessage(std::mt19937& random, int32_t number, uint32_t count, bool orphans,
+                           bool deletions) {
   const auto below = [&](uint32_t bound) { return static_cast<uint32_t>(random() % bound); };
   const uint16_t blocks = static_cast<uint16_t>(below(4));
   MessageShape shape = board::Root(number, blocks);
   switch (below(orphans ? 5 : 4)) {
     case 0:
-      if (number > 1) shape = board::Reply(number, 1 + static_cast<int32_t>(below(number - 1)), blocks);
+      if (const auto parent = static_cast<int32_t>(1 + below(count)); parent != number) {
+        shape = board::Reply(number, parent, blocks);
+      }
       break;
     case 1:
       shape = board::Danger(number, blocks);
@@ -71,7 +74,7 @@ board::ConferenceFiles RandomConference(std::mt19937& random, bool orphans, bool
   const uint32_t count = random() % 6 == 0 ? 0 : static_cast<uint32_t>(2 + random() % 18);
   std::vector<MessageShape> shapes;
   for (uint32_t i = 0; i < count; ++i) {
-    shapes.push_back(RandomMessage(random, static_cast<int32_t>(i + 1), orphans || blocked,
+    shapes.push_back(RandomMessage(random, static_cast<int32_t>(i + 1), count, orphans || blocked,
                                    !orphans || blocked));
   }
   std::vector<size_t> order(count);
@@ -154,7 +157,8 @@ BoardImage MixedBoard() {
   stale.staleIdx = true;
   const std::vector<MessageShape> pack = {
       Root(1, 2), Deleted(Reply(2, 1, 3)), Reply(3, 1, 1), Deleted(Root(4, 1)), Reply(5, 4, 2),
-      Bodyless(Root(6)), stale, Danger(8, 1), Deleted(Bodyless(Root(9)))};
+      Bodyless(Root(6)), stale, Danger(8, 1), Deleted(Bodyless(Root(9))), Reply(10, 11, 1),
+      Deleted(Root(11, 1))};
   const std::vector<MessageShape> repair = {Root(1, 1), Danger(2, 1), Reply(3, 99, 1)};
   const std::vector<MessageShape> clean = {Root(1, 1), Reply(2, 1, 1)};
   return ImageOf({{1, ReorderOnlyConference()},

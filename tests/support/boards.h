@@ -40,8 +40,9 @@ bool LayOut(Os& os, const std::string& home, const BoardImage& image);
 // old headers over the new DAT point at other messages' bodies.
 board::ConferenceFiles ReorderOnlyConference();
 // 1: the reorder-only conference with companions; 2: deletions in the middle,
-// a dangling reply, a stale IDX identity, a DANGER root; 3: repairs only
-// (a DANGER root, an orphan reply); 4: clean and never written.
+// dangling replies (one before its purged parent), a stale IDX identity, a
+// DANGER root; 3: repairs only (a DANGER root, an orphan reply); 4: clean and
+// never written.
 BoardImage MixedBoard();
 // Random conferences of every shape above, deterministic per seed; the last
 // one is blocked and left out of the write's selection.

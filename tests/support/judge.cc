@@ -359,6 +359,10 @@ std::string Judge::Finished(const SweepRun& run, MemoryOs& after, bool allowInco
     const State state = StateOf(conference, Live(after, conference));
     const bool written = !(packed_.at(conference) == image_.Conference(conference));
     const State want = success && written ? State::kPacked : State::kOriginal;
+    // A conference a successful run packed has its originals in the backup.
+    if (state == want && want == State::kPacked && !BackupHolds(after, conference)) {
+      return Conf(conference) + " was packed without a whole backup";
+    }
     if (state == want || (incomplete && BackupHolds(after, conference))) continue;
     return Conf(conference) + (state == State::kOther ? " is neither original nor packed"
                                                       : state == State::kPacked ? " is packed" : " is original");

@@ -18,9 +18,10 @@
 //     partial files go), leaves every conference original or packed, a dry
 //     run that says so, and a /WRITE that ends with the packed board;
 //  and for a run that ended by itself under faults: exit code, footer and
-//  report agree; live files are original, or packed after SUCCESS, or (a
-//  rollback reported INCOMPLETE) backed up; no work file is left unless a
-//  failed delete or close explains it; every backup copy is an original.
+//  report agree; live files are original, or packed after SUCCESS with the
+//  originals in the backup, or (a rollback reported INCOMPLETE) backed up;
+//  no work file is left unless a failed delete or close explains it; every
+//  backup copy is an original.
 #pragma once
 
 #include <cstdint>
