@@ -119,7 +119,7 @@ bool Prompt(Os& os, ReportOutput& out, const Pager& pager) {
   out.WriteText(pager.prompt);
   const bool quit = WaitForQuitKey(os);
   std::string erase = "\r";
-  erase.append(static_cast<size_t>(pager.pageWidth > 1 ? pager.pageWidth - 1 : 1), ' ');
+  erase.append(static_cast<size_t>(pager.pageWidth - 1), ' ');  // paging needs 20 columns
   erase += '\r';
   out.WriteText(erase);
   if (quit) out.WriteNewline();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 #include <tuple>
@@ -161,8 +162,14 @@ TEST_F(OsTest, FreeSpaceClockAndProcessNames) {
   uint64_t bytes = 0;
   EXPECT_TRUE(os_->FreeSpace(dir_.path(), &bytes) && !os_->FreeSpace(P("MISSING"), &bytes));
   EXPECT_TRUE(bytes > 0 && bytes <= std::filesystem::space(dir_.path()).capacity) << bytes;
+  // The system's own local time, to the minute (a tick in between is a
+  // microsecond's chance).
+  const std::time_t now = std::time(nullptr);
+  const std::tm local = *std::localtime(&now);
   const LocalTime t = os_->Now();
-  EXPECT_TRUE(t.year >= 2024 && t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31);
+  EXPECT_EQ(std::make_tuple(t.year, t.month, t.day, t.hour, t.minute),
+            std::make_tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                            local.tm_min));
   std::vector<std::string> names, expected = {"twtrim_tests.exe"};
 #ifndef _WIN32
   expected = {"os-test-comm", "OS_TEST.EXE"};  // names no other process has
