@@ -49,7 +49,6 @@ bool BuildIntegrityList(Os& os, IntegrityList* list, const std::string& configPa
   list->bytesHashed = 0;
   if (lo > hi) return false;
   try {
-    list->entries.reserve(3 * (static_cast<size_t>(hi) - lo + 1) + 1);
     if (IsFile(os, configPath)) {
       if (configPath.size() > kMaxPath) return false;
       list->entries.push_back(IntegrityEntry{configPath, {}});

@@ -23,7 +23,7 @@ class ConsoleOs : public MemoryOs {
  public:
   ConsoleOs(int rows, int columns, std::deque<KeyEvent> keys)
       : rows_(rows), columns_(columns), keys_(std::move(keys)) {}
-  bool IsInteractiveConsole() override { return true; }
+  bool IsInteractiveConsole() override { return interactive; }
   bool ConsoleSize(int* rows, int* columns) override {
     *rows = rows_;
     *columns = columns_;
@@ -35,6 +35,8 @@ class ConsoleOs : public MemoryOs {
     keys_.pop_front();
     return true;
   }
+
+  bool interactive = true;
 
  private:
   int rows_, columns_;
@@ -107,6 +109,10 @@ TEST(HelpPager, PagesOnlyAConsoleBigEnough) {
     EXPECT_EQ(paged.promptsAfter, c.promptsAfter);
     EXPECT_EQ(paged.prompt, c.prompt);
   }
+  // A pipe or a file gets the whole text, whatever size the console has.
+  ConsoleOs piped(24, 80, {});
+  piped.interactive = false;
+  EXPECT_EQ(HelpOn(piped), FirstLines(kHelpLines));
 }
 
 TEST(HelpPager, QOrEscapeQuitsAndOtherKeysGoOn) {

@@ -94,6 +94,7 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
+// A closed file keeps fd_ -1, on which every call fails with EBADF.
 class PosixFile : public OsFile {
  public:
   PosixFile(int fd, Os& os, std::string path) : fd_(fd), os_(os), path_(std::move(path)) {}
@@ -103,7 +104,6 @@ class PosixFile : public OsFile {
 
   bool Read(void* buffer, uint32_t count, uint32_t* got) override {
     *got = 0;
-    if (fd_ < 0) return Fail("read", EBADF);
     count = ClampToSsize(count);
     ssize_t n;
     do {
@@ -116,7 +116,6 @@ class PosixFile : public OsFile {
 
   bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
     *put = 0;
-    if (fd_ < 0) return Fail("write", EBADF);
     count = ClampToSsize(count);
     ssize_t n;
     do {
@@ -128,32 +127,27 @@ class PosixFile : public OsFile {
   }
 
   bool Seek(uint64_t offset) override {
-    if (fd_ < 0) return Fail("lseek", EBADF);
     if (offset > static_cast<uint64_t>(INT64_MAX)) return Fail("lseek", EINVAL);
     return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0 || Fail("lseek", errno);
   }
 
   bool SeekToEnd() override {
-    if (fd_ < 0) return Fail("lseek", EBADF);
     return ::lseek(fd_, 0, SEEK_END) >= 0 || Fail("lseek", errno);
   }
 
   bool Size(uint64_t* size) override {
     struct stat info;
-    if (fd_ < 0) return Fail("fstat", EBADF);
     if (::fstat(fd_, &info) != 0) return Fail("fstat", errno);
     *size = static_cast<uint64_t>(info.st_size);
     return true;
   }
 
   bool Flush() override {
-    if (fd_ < 0) return Fail("fsync", EBADF);
     return ::fsync(fd_) == 0 || Fail("fsync", errno);
   }
 
   bool Identity(FileIdentity* identity) override {
     struct stat info;
-    if (fd_ < 0) return Fail("fstat", EBADF);
     if (::fstat(fd_, &info) != 0) return Fail("fstat", errno);
     *identity = IdentityOf(info);
     return true;
@@ -164,7 +158,6 @@ class PosixFile : public OsFile {
   bool CopyOwnerAndMode(const std::string& originalPath) override {
     char name[kSystemPathBuffer];
     struct stat original;
-    if (fd_ < 0) return Fail("fstat", EBADF);
     if (!ToSystemPath(originalPath, name) || ::stat(name, &original) != 0) {
       return Keep(os_, "stat", originalPath, errno);
     }
