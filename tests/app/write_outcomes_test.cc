@@ -151,6 +151,16 @@ const Outcome kOutcomes[] = {
      Board::kOriginal, {"/CONF1..2", "/WRITE", "/TESTCOPY"}},
     {"caller online in slot 1, the last printable status", CallerAt(0, 1, 5, '~'), 3,
      SafetyAbort({"  TWWHOSON slot 1 UserNo=5 Status=~", kNoScan}), Board::kOriginal},
+    {"caller table missing",
+     [](AppHarness& h) { ASSERT_TRUE(h.real().DeleteFile(h.HomePath("WORK/TWWHOSON.DAT"))); }, 3,
+     SafetyAbort({"Expected location: <Tarnwick home>\\WORK\\TWWHOSON.DAT",
+                  "Use /HOME= to point TWTRIM32 at the real Tarnwick home directory."}),
+     Board::kOriginal},
+    {"conference names of a size no record count gives",
+     [](AppHarness& h) {
+       ASSERT_TRUE(WriteWholeFile(h.HomePath("TWMCONF.DAT"), std::string(130, 'x')));
+     },
+     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal},
     {"tosser running", [](AppHarness& h) { h.os().SetProcessNames({"init", "vizize32.exe"}); }, 3,
      {kAborted, kRule, kReleased}, Board::kOriginal},
     {"caller in messages appears after the scan", CallerAt(3, 255, 0xFFFF, 'M'), 3,
