@@ -13,7 +13,11 @@
 #include "platform/file_io.h"
 #include "support/temp_dir.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#undef CreateDirectory
+#undef DeleteFile
+#else
 #include <fcntl.h>
 #include <limits.h>
 #include <pty.h>
@@ -200,15 +204,20 @@ TEST_F(OsTest, FreeSpaceClockAndProcessNames) {
 // A directory that exists but lies past the classic path limit is told apart
 // from a missing one, unless the system takes long paths anyway.
 TEST_F(OsTest, PathRefusedForItsLengthIsToldApart) {
-  std::string deep = dir_.path();
-  while (deep.size() < 300) deep += "\\" + std::string(60, 'D');
-  const std::filesystem::path whole(L"\\\\?\\" + std::wstring(deep.begin(), deep.end()));
-  ASSERT_TRUE(std::filesystem::create_directories(whole));
+  std::vector<std::wstring> made;  // each level in the long-name form, which takes no '/'
+  for (std::string deep = dir_.path(); deep.size() < 300;) {
+    deep += "\\" + std::string(60, 'D');
+    std::wstring wide(deep.begin(), deep.end());
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    made.push_back(L"\\\\?\\" + wide);
+    ASSERT_TRUE(CreateDirectoryW(made.back().c_str(), nullptr)) << deep;
+  }
   EXPECT_FALSE(os_->PathTooLong(dir_.path()));
   EXPECT_FALSE(os_->PathTooLong(P("MISSING")));
-  const bool longPathsTaken = os_->GetPathKind(deep) == PathKind::kDirectory;
-  EXPECT_NE(os_->PathTooLong(deep), longPathsTaken);
-  std::filesystem::remove_all(whole);
+  const std::string longest(made.back().begin() + 4, made.back().end());
+  const bool longPathsTaken = os_->GetPathKind(longest) == PathKind::kDirectory;
+  EXPECT_NE(os_->PathTooLong(longest), longPathsTaken);
+  for (auto level = made.rbegin(); level != made.rend(); ++level) RemoveDirectoryW(level->c_str());
 }
 #endif
 
