@@ -363,7 +363,7 @@ TEST_F(RecordAnalysisTest, StaleIdxIdentityIsLeftOrRebuilt) {
 
 // --- reading failures ------------------------------------------------------------
 
-TEST_F(RecordAnalysisTest, ShortReadAtSlot40Of100) {
+TEST_F(RecordAnalysisTest, ShortOrFailedReadStopsTheAnalysis) {
   ConferenceBuilder b;
   for (int32_t n = 1; n <= 100; ++n) b.Add(Root(n));
   WriteConference(1, b.files());
@@ -377,6 +377,14 @@ TEST_F(RecordAnalysisTest, ShortReadAtSlot40Of100) {
   EXPECT_EQ(r.scan.rootsWithoutChild, 39u);  // what slots 1 to 39 contributed stays
   EXPECT_EQ(r.scan.unreferencedDat, 61u);    // the blocks of unread slots
   EXPECT_EQ(r.scan.projectedPtrRecords, 100u);
+
+  // A read that fails outright, after the first buffer of 128 records, stops
+  // it the same way.
+  for (int32_t n = 101; n <= 300; ++n) b.Add(Root(n));
+  WriteConference(1, b.files());
+  os_.ClearFaults();
+  os_.AddFault({{OsCall::kRead, "TWMSG01.PTR", 2}});
+  EXPECT_EQ(Scan(1).lines[2], "  ERROR: short PTR/IDX read at slot 129.");
 }
 
 TEST_F(RecordAnalysisTest, EachMissingFileIsAnError) {
