@@ -84,8 +84,10 @@ finish() {
 configure_and_build() {
   local preset="$1"
   shift
-  # -k 0: every broken file is shown, not just the first.
-  cmake --preset "${preset}" && cmake --build --preset "${preset}" -j "${JOBS}" "$@" -- -k 0
+  # Unity batches compile the headers (GoogleTest's above all) once per batch, not once per
+  # file: a cold build takes about a third less. -k 0: every broken file is shown.
+  cmake --preset "${preset}" -DCMAKE_UNITY_BUILD=ON &&
+    cmake --build --preset "${preset}" -j "${JOBS}" "$@" -- -k 0
 }
 
 # fresh BUILD_DIR TARGET: true when TARGET is built and up to date. After a failed full build

@@ -49,24 +49,23 @@ bool CountMatch(const CallMatch& match, uint64_t* matched) {
   return match.nth == 0 || *matched == match.nth;
 }
 
-struct Rule {
-  FaultRule rule;
-  uint64_t matched = 0;
-  bool fired = false;
-  OsCall firedKind = OsCall::kRead;
-};
-
-struct Hook {
-  CallMatch match;
-  std::function<void()> action;
-  uint64_t matched = 0;
-};
-
 enum class Verdict { kPass, kFail, kShort };
 
 }  // namespace
 
 struct FaultOs::State {
+  struct Rule {
+    FaultRule rule;
+    uint64_t matched = 0;
+    bool fired = false;
+    OsCall firedKind = OsCall::kRead;
+  };
+  struct Hook {
+    CallMatch match;
+    std::function<void()> action;
+    uint64_t matched = 0;
+  };
+
   explicit State(Os& os) : real(os) {}
   Os& real;
   uint64_t total = 0;
