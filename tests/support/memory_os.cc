@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/listing_order.h"
+
 namespace twtrim {
 namespace {
 
@@ -89,15 +91,6 @@ bool WildcardMatch(const char* pattern, const char* name) {
   if (*name == '\0') return false;
   if (*pattern != '?' && Upper(*pattern) != Upper(*name)) return false;
   return WildcardMatch(pattern + 1, name + 1);
-}
-
-// The listing order of the real systems: names with ASCII letters folded to
-// upper case, byte by byte; names equal after folding by their raw bytes.
-bool ListedBefore(const DirEntry& a, const DirEntry& b) {
-  std::string upperA = a.name, upperB = b.name;
-  std::transform(upperA.begin(), upperA.end(), upperA.begin(), Upper);
-  std::transform(upperB.begin(), upperB.end(), upperB.begin(), Upper);
-  return upperA != upperB ? upperA < upperB : a.name < b.name;
 }
 
 std::string Parent(const std::string& key) {
@@ -266,7 +259,9 @@ bool MemoryOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* 
   };
   for (const auto& [child, node] : files_) consider(child, false);
   for (const std::string& child : directories_) consider(child, true);
-  std::sort(entries->begin(), entries->end(), ListedBefore);
+  // The one listing order of the real systems.
+  std::sort(entries->begin(), entries->end(),
+            [](const DirEntry& a, const DirEntry& b) { return ListedBefore(a.name, b.name); });
   return true;
 }
 
