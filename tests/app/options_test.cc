@@ -1,146 +1,94 @@
 #include "app/options.h"
 
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "report/report_output.h"
-#include "support/fault_os.h"
+#include "support/memory_os.h"
 
 namespace twtrim {
 namespace {
 
 using Args = std::vector<std::string>;
 
-constexpr char kTrailer[] = "Use TWTRIM32 /HELP for syntax.\r\n";
-
-class OptionsTest : public ::testing::Test {
- protected:
-  OptionsTest() : real_(CreateSystemOs(0, nullptr)), os_(*real_), out_(os_) {}
-
-  struct Parsed {
-    CommandOutcome outcome;
-    std::string output;
-    RunOptions options;
-  };
-
-  // Parses "TWTRIM32" followed by `switches`, with the home directory "H".
-  Parsed Parse(const Args& switches) {
-    Args arguments = {"TWTRIM32"};
-    arguments.insert(arguments.end(), switches.begin(), switches.end());
-    RunOptions options;
-    options.homeDir = "H";
-    os_.ClearStdout();
-    const CommandOutcome outcome = ParseCommandLine(out_, arguments, &options);
-    return {outcome, os_.stdoutText(), options};
+// What "TWTRIM32" and `switches` come to: a usage error's text, or "help",
+// "version" or "run FIRST..LAST" followed by whatever was printed.
+std::string Outcome(Args switches) {
+  switches.insert(switches.begin(), "TWTRIM32");
+  MemoryOs os;
+  ReportOutput out(os);
+  RunOptions o;
+  o.homeDir = "H";
+  switch (ParseCommandLine(out, switches, &o)) {
+    case CommandOutcome::kUsageError: return os.stdoutText();
+    case CommandOutcome::kHelp: return "help" + os.stdoutText();
+    case CommandOutcome::kVersion: return "version" + os.stdoutText();
+    case CommandOutcome::kRun: break;
   }
+  return "run " + std::to_string(o.confFirst) + ".." + std::to_string(o.confLast) + os.stdoutText();
+}
 
-  std::unique_ptr<Os> real_;
-  FaultOs os_;
-  ReportOutput out_;
-};
+std::string Usage(const std::string& text) {
+  return "ERROR: " + text + "\r\nUse TWTRIM32 /HELP for syntax.\r\n";
+}
 
-struct UsageCase {
-  Args switches;
-  std::string output;
-};
-
-TEST_F(OptionsTest, UsageErrorsPrintTheirExactTextAndTrailer) {
-  const auto usage = [](const std::string& text) { return "ERROR: " + text + "\r\n" + kTrailer; };
-  const auto unsupported = [&usage](const std::string& name) {
-    return usage("unsupported switch: " + name +
+TEST(Options, EachCommandLineComesToItsOutcomeOrExactUsageError) {
+  const std::string noSelector = Usage("/ALL, /CONF# or /CONF#..# is required.");
+  const std::string noMode = Usage("/DRYRUN or /WRITE is required.");
+  const std::string both = Usage("choose either /DRYRUN or /WRITE, not both.");
+  const std::string noBackup =
+      Usage("/NOBACKUP is disabled; write mode always creates and verifies a backup.");
+  const std::string oneSelector = Usage("specify only one conference selector.");
+  const std::string longValue(512, 'p');
+  const auto unsupported = [](const std::string& name) {
+    return Usage("unsupported switch: " + name +
                  "\r\nUse /? or /HELP for the complete command list.");
   };
-  const std::string noBackup =
-      usage("/NOBACKUP is disabled; write mode always creates and verifies a backup.");
-  const std::string oneSelector = usage("specify only one conference selector.");
-  const std::string longValue(512, 'p');
-  std::vector<UsageCase> cases = {
-      {{}, usage("/ALL, /CONF# or /CONF#..# is required.")},
-      {{"/NOBACKUP"}, noBackup},
-      {{"-nobackup", "/ALL", "/DRYRUN"}, noBackup},
-      {{"/ALL", "/CONF3"}, oneSelector},
-      {{"/CONF3", "/CONF4"}, oneSelector},
+  std::vector<std::pair<Args, std::string>> cases = {
+      // Help wins over version and over every missing piece.
+      {{"/HELP", "/VERSION"}, "help"}, {{"/VERSION", "/?"}, "help"},
+      {{"/DRYRUN", "/WRITE", "/TESTCOPY", "/HELP"}, "help"},
+      {{"/VERSION"}, "version"}, {{"/DRYRUN", "/WRITE", "/VERSION"}, "version"},
+      // The combination checks, in order.
+      {{}, noSelector}, {{"/DRYRUN", "/WRITE", "/TESTCOPY"}, noSelector},
+      {{"/ALL"}, noMode}, {{"/ALL", "/TESTCOPY"}, noMode},
+      {{"/DRYRUN", "/WRITE", "/ALL"}, both},
+      {{"/DRYRUN", "/WRITE", "/TESTCOPY", "/ALL"}, both},
+      {{"/DRYRUN", "/TESTCOPY", "/ALL"}, Usage("/TESTCOPY is only used with /WRITE.")},
+      {{"/WRITE", "/TESTCOPY", "/ALL"}, "run 0..0"},
+      {{"/CONF1", "/DRYRUN"}, "run 1..1"}, {{"/CONF999", "/DRYRUN"}, "run 999..999"},
+      {{"/CONF007", "/DRYRUN"}, "run 7..7"}, {{"/CONF1..06", "/DRYRUN"}, "run 1..6"},
+      {{"/CONF5..5", "/DRYRUN"}, "run 5..5"}, {{"/CONF0001..0999", "/DRYRUN"}, "run 1..999"},
+      {{"/NOBACKUP"}, noBackup}, {{"-nobackup", "/ALL", "/DRYRUN"}, noBackup},
+      {{"/ALL", "/CONF3"}, oneSelector}, {{"/CONF3", "/CONF4"}, oneSelector},
       {{"/ALL", "/ALL"}, oneSelector},
       // A second selector is refused before its value is even looked at.
       {{"/CONF3", "/CONFx"}, oneSelector},
-      {{"/HOME=" + longValue}, usage("/HOME path too long.")},
-      {{"/MSGDIR=" + longValue}, usage("/MSGDIR path too long.")},
-      {{"/LOG=" + longValue}, usage("/LOG path too long.")},
-      {{"/LOG="}, usage("/LOG requires a filename.")},
-      // Parsing stops at the first error: the later /NOBACKUP is never reached.
+      {{"/HOME=" + longValue}, Usage("/HOME path too long.")},
+      {{"/MSGDIR=" + longValue}, Usage("/MSGDIR path too long.")},
+      {{"/LOG=" + longValue}, Usage("/LOG path too long.")},
+      {{"/LOG="}, Usage("/LOG requires a filename.")},
+      // Parsing stops at the first error, and help does not hide one.
       {{"/XYZ", "/NOBACKUP"}, unsupported("/XYZ")},
-      // Help does not hide a parsing error.
       {{"/HELP", "/NOBACKUP"}, noBackup},
   };
   for (const char* name : {"/OLD", "/SIZE", "/POT", "/POU", "/PRM", "ALL", "", "/", "/VERBOSEX",
                            "/LOG", "/NOLOG=x", "+ALL"}) {
     cases.push_back({{name}, unsupported(name)});
   }
-  // The whole argument is echoed, whatever is wrong with the number.
-  // The last four would wrap round to small numbers in 32 bits without the overflow check.
+  // The whole argument is echoed, whatever is wrong with the number. The last
+  // four would wrap round to small numbers in 32 bits without the overflow check.
   for (const char* name : {"/CONFx", "-conf5..3", "/CONF0", "/CONF000", "/CONF1000", "/CONF5..",
                            "/CONF5...6", "/CONF5..6..7", "/CONF5.6", "/CONF1..1000", "/CONF..5",
                            "/CONF+5", "/CONF", "/Conf12a", "/CONFIG", "/CONF99999999999",
                            "/CONF4294967296", "/CONF4294967297", "/CONF1..4294967301"}) {
-    cases.push_back({{name, "/DRYRUN"}, usage("invalid /CONF selector: " + std::string(name))});
+    cases.push_back({{name, "/DRYRUN"}, Usage("invalid /CONF selector: " + std::string(name))});
   }
-  for (const UsageCase& c : cases) {
-    const Parsed parsed = Parse(c.switches);
-    EXPECT_EQ(parsed.outcome, CommandOutcome::kUsageError) << ::testing::PrintToString(c.switches);
-    EXPECT_EQ(parsed.output, c.output) << ::testing::PrintToString(c.switches);
-  }
-  EXPECT_EQ(os_.calls(), 0u);
-}
-
-// Valid selectors give their range; the usage table above holds the invalid ones.
-TEST_F(OptionsTest, SelectorLimits) {
-  const struct {
-    const char* value;
-    uint32_t first, last;
-  } valid[] = {{"/CONF1", 1, 1},      {"/CONF999", 999, 999}, {"/CONF007", 7, 7},
-               {"/CONF1..06", 1, 6},  {"/CONF5..5", 5, 5},    {"/CONF0001..0999", 1, 999}};
-  for (const auto& c : valid) {
-    const Parsed parsed = Parse({c.value, "/DRYRUN"});
-    EXPECT_EQ(parsed.outcome, CommandOutcome::kRun) << c.value;
-    EXPECT_EQ(parsed.options.confFirst * 1000 + parsed.options.confLast, c.first * 1000 + c.last)
-        << c.value;
-  }
-}
-
-TEST_F(OptionsTest, CombinationChecksApplyInOrder) {
-  constexpr auto kError = CommandOutcome::kUsageError;
-  const std::string noSelector = "ERROR: /ALL, /CONF# or /CONF#..# is required.\r\n";
-  const std::string noMode = "ERROR: /DRYRUN or /WRITE is required.\r\n";
-  const std::string both = "ERROR: choose either /DRYRUN or /WRITE, not both.\r\n";
-  const std::string testCopy = "ERROR: /TESTCOPY is only used with /WRITE.\r\n";
-  const struct {
-    Args switches;
-    CommandOutcome outcome;
-    std::string output;
-  } cases[] = {
-      // Help wins over version and over every missing piece.
-      {{"/HELP", "/VERSION"}, CommandOutcome::kHelp, ""},
-      {{"/VERSION", "/?"}, CommandOutcome::kHelp, ""},
-      {{"/DRYRUN", "/WRITE", "/TESTCOPY", "/HELP"}, CommandOutcome::kHelp, ""},
-      {{"/VERSION"}, CommandOutcome::kVersion, ""},
-      {{"/DRYRUN", "/WRITE", "/VERSION"}, CommandOutcome::kVersion, ""},
-      {{}, kError, noSelector + kTrailer},
-      {{"/DRYRUN", "/WRITE", "/TESTCOPY"}, kError, noSelector + kTrailer},
-      {{"/ALL"}, kError, noMode + kTrailer},
-      {{"/ALL", "/TESTCOPY"}, kError, noMode + kTrailer},
-      {{"/DRYRUN", "/WRITE", "/ALL"}, kError, both + kTrailer},
-      {{"/DRYRUN", "/WRITE", "/TESTCOPY", "/ALL"}, kError, both + kTrailer},
-      {{"/DRYRUN", "/TESTCOPY", "/ALL"}, kError, testCopy + kTrailer},
-      {{"/WRITE", "/TESTCOPY", "/ALL"}, CommandOutcome::kRun, ""},
-      {{"/CONF2", "/WRITE"}, CommandOutcome::kRun, ""},
-  };
-  for (const auto& c : cases) {
-    const Parsed parsed = Parse(c.switches);
-    EXPECT_EQ(parsed.outcome, c.outcome) << ::testing::PrintToString(c.switches);
-    EXPECT_EQ(parsed.output, c.output) << ::testing::PrintToString(c.switches);
+  for (const auto& [switches, outcome] : cases) {
+    EXPECT_EQ(Outcome(switches), outcome) << ::testing::PrintToString(switches);
   }
 }
 

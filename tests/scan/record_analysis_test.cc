@@ -1,26 +1,26 @@
 // The record pass, the thread pass, the verdict and the report block of one
-// conference, on conferences written by the board builder.
+// conference: the cases the sample board's golden reports do not show.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <initializer_list>
+#include <memory>
+#include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "scan/scan_fixture.h"
+#include "board/board_builder.h"
+#include "report/report_output.h"
+#include "scan/conference_scan.h"
+#include "support/fault_os.h"
+#include "support/report_lines.h"
+#include "support/temp_dir.h"
 
 namespace twtrim::test {
 namespace {
 
-using board::Bodyless;
-using board::ConferenceBuilder;
-using board::ConferenceFiles;
-using board::Danger;
-using board::Deleted;
-using board::MessageShape;
-using board::Reply;
-using board::Root;
+using namespace board;
 
 ConferenceFiles Conf(std::initializer_list<MessageShape> shapes, uint32_t unreferenced = 0) {
   ConferenceBuilder b;
@@ -34,237 +34,167 @@ MessageShape At(MessageShape shape, uint16_t where) {
   return shape;
 }
 
-MessageShape With(MessageShape shape, void (*change)(MessageShape&)) {
+template <typename Change>
+MessageShape With(MessageShape shape, Change change) {
   change(shape);
   return shape;
 }
 
-// A concise "would pack" RESULT line.
-std::string Pack(const std::string& figures) {
-  return "  RESULT: WOULD PACK/FIX - " + figures + " bytes.";
+// The "TAG slot N" of each record dump and slot error line.
+Lines DumpHeads(const Lines& lines) {
+  static const std::regex kHead("    ([A-Z-]+ slot \\d+): .*");
+  Lines heads;
+  std::smatch m;
+  for (const std::string& line : lines) {
+    if (std::regex_match(line, m, kHead)) heads.push_back(m[1]);
+  }
+  return heads;
 }
 
-class RecordAnalysisTest : public ScanTest {
- protected:
-  ScanResult ScanFiles(const ConferenceFiles& files, Mode mode = Mode::kConcise,
-                       RunMode run = RunMode::kDry) {
-    WriteConference(1, files);
-    return Scan(1, mode, run);
-  }
-  // The RESULT line and what follows it in a concise scan.
-  Lines Concise(const ConferenceFiles& files, RunMode run = RunMode::kDry) {
-    ScanResult r = ScanFiles(files, Mode::kConcise, run);
-    return Lines(r.lines.begin() + 2, r.lines.end());
-  }
+struct ScanResult {
+  ConferenceScan scan;
+  Lines lines;
 };
 
-// --- the worked example and each verdict -------------------------------------
+// Conference 1 of a MESSAGE directory in a scratch directory, scanned through
+// a FaultOs over the real Os.
+class RecordAnalysisTest : public ::testing::Test {
+ protected:
+  RecordAnalysisTest() : real_(CreateSystemOs(0, nullptr)), os_(*real_), out_(os_) {
+    dir_.MakeDirectory("MESSAGE");
+  }
+  std::string FilePath(const std::string& extension) const {
+    return ConferencePath(messageDir_, 1, extension);
+  }
+  ScanResult Scan(bool verbose = false, bool write = false) {
+    os_.ClearStdout();
+    out_.SetVerbose(verbose);
+    ScanResult r;
+    ScanConference(os_, out_, messageDir_, 1, "", write, &r.scan);
+    bool allCrLf = false;
+    r.lines = ReportLines(os_.stdoutText(), &allCrLf);
+    EXPECT_TRUE(allCrLf) << "a report line lacks its CR LF";
+    return r;
+  }
+  ScanResult Scan(const ConferenceFiles& files, bool verbose = false, bool write = false) {
+    EXPECT_TRUE(WriteConference(messageDir_, 1, files));
+    return Scan(verbose, write);
+  }
+  // The lines after the heading of a concise dry run.
+  Lines Concise(const ConferenceFiles& files) {
+    const Lines lines = Scan(files).lines;
+    return Lines(lines.begin() + 2, lines.end());
+  }
 
-// The dry-run lines of this example are checked with the other scenarios.
-TEST_F(RecordAnalysisTest, WorkedExampleOfConference3) {
-  WriteConference(3, board::PackConference());
-  const ScanResult r = Scan(3, Mode::kConcise, RunMode::kWrite);
-  EXPECT_EQ(r.lines[2],
-            "  RESULT: READY TO PACK/FIX - deleted=3; DANGER fixes=0; reply links cleared=1; "
-            "PTR/IDX 100 -> 97; DAT 400 -> 390; reclaim=2096 bytes.");
-  EXPECT_EQ(r.scan.reclaimBytes, 3u * (256 + 16) + 10u * 128);
-  EXPECT_EQ(r.scan.deletedDatRecords, 10u);
-  EXPECT_EQ(r.scan.projectedDatBytes, 390u * 128);
-}
-
-// The dry-run block is checked line by line end to end; the write plan's
-// wording differs and is only seen here.
-TEST_F(RecordAnalysisTest, PackVerboseInWriteMode) {
-  const ScanResult r = ScanFiles(Conf({Root(1, 2), Deleted(Reply(2, 1)), Reply(3, 1)}),
-                                 Mode::kVerbose, RunMode::kWrite);
-  EXPECT_TRUE(HasBlock(r.lines, {"  DAT: 512 bytes / 4 records x 128",
-                                 "    WILL-PURGE slot 2: Msg=2 Org=1 TM=1 TS=0 Deleted=1 Where=2 "
-                                 "Records=1",
-                                 "      From=Sysop  To=All", "      Subject=Re: Hello"}));
-  EXPECT_TRUE(EndsWith(r.lines, {
-                                    "  ---------------- WRITE PLAN ---------------------",
-                                    "    RESULT: READY TO PACK/FIX after all safeguards pass.",
-                                    "    PTR: 3 -> 2 records (768 -> 512 bytes)",
-                                    "    IDX: 3 -> 2 records (48 -> 32 bytes)",
-                                    "    DAT: 4 -> 3 records (512 -> 384 bytes)",
-                                    "    Deleted-message DAT records:       1",
-                                    "    Proven DANGER records to clear:     0",
-                                    "    Replies cleared after parent purge: 0",
-                                    "    Root-without-child metadata kept:   0",
-                                    "    IDX identity fields rebuilt:        0",
-                                    "    Estimated bytes reclaimed:          400",
-                                }));
-}
+  TempDir dir_;
+  const std::string messageDir_ = dir_.Path("MESSAGE");
+  std::unique_ptr<Os> real_;
+  FaultOs os_;
+  ReportOutput out_;
+};
 
 TEST_F(RecordAnalysisTest, BlockedByEachReason) {
   const std::string kOverlap = "    Reason: overlapping PTR-to-DAT ranges.";
   const std::string kUnreferenced = "    Reason: unreferenced DAT records would be discarded.";
   const std::string kOrphan = "    Reason: pre-existing orphan thread replies.";
-  auto blocked = [](const std::string& rest) {
-    return "  RESULT: BLOCKED - no write allowed; deleted=1; " + rest;
-  };
-  struct Case {
+  const std::string kBlocked = "  RESULT: BLOCKED - no write allowed; deleted=1; ";
+  const struct {
     const char* what;
     ConferenceFiles files;
-    Lines concise;
-    Lines reasons;
-  };
-  const Case cases[] = {
-      {"overlap",
-       Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Deleted(Reply(3, 1))}),
-       {blocked("DAT overlaps=2."), "  FINDINGS: DAT-overlaps=2"},
-       {kOverlap}},
-      {"unreferenced",
-       Conf({Root(1), Reply(2, 1), Deleted(Reply(3, 1))}, 2),
-       {blocked("unreferenced DAT=2."), "  FINDINGS: unreferenced-DAT=2"},
-       {kUnreferenced}},
-      {"orphan",
-       Conf({Root(1), Reply(2, 1), Deleted(Reply(3, 99))}),
-       {blocked("orphan replies=1."), "  FINDINGS: orphan-replies=1"},
-       {kOrphan}},
-      {"deleted record sharing a live body",
-       Conf({Root(1, 2), At(Deleted(Reply(2, 1, 1)), 1)}),
-       {blocked("DAT overlaps=1."), "  FINDINGS: DAT-overlaps=1"},
-       {kOverlap}},
-      {"all three",
-       Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Deleted(Reply(3, 99))}, 1),
-       {blocked("DAT overlaps=2; unreferenced DAT=1; orphan replies=1."),
+    Lines concise, reasons;
+  } cases[] = {
+      {"unreferenced", Conf({Root(1), Reply(2, 1), Deleted(Reply(3, 1))}, 2),
+       {kBlocked + "unreferenced DAT=2.", "  FINDINGS: unreferenced-DAT=2"}, {kUnreferenced}},
+      {"orphan", Conf({Root(1), Reply(2, 1), Deleted(Reply(3, 99))}),
+       {kBlocked + "orphan replies=1.", "  FINDINGS: orphan-replies=1"}, {kOrphan}},
+      {"deleted record sharing a live body", Conf({Root(1, 2), At(Deleted(Reply(2, 1, 1)), 1)}),
+       {kBlocked + "DAT overlaps=1.", "  FINDINGS: DAT-overlaps=1"}, {kOverlap}},
+      {"all three", Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Deleted(Reply(3, 99))}, 1),
+       {kBlocked + "DAT overlaps=2; unreferenced DAT=1; orphan replies=1.",
         "  FINDINGS: orphan-replies=1 DAT-overlaps=2 unreferenced-DAT=1"},
        {kOverlap, kUnreferenced, kOrphan}},
   };
-  for (const Case& c : cases) {
-    for (RunMode run : {RunMode::kDry, RunMode::kWrite}) {
-      EXPECT_EQ(Concise(c.files, run), c.concise) << c.what;
-      const ScanResult r = ScanFiles(c.files, Mode::kVerbose, run);
-      EXPECT_TRUE(r.scan.blocked) << c.what;
-      EXPECT_EQ(r.scan.reclaimBytes, 0u) << c.what;
-      // A blocked conference projects its current sizes: nothing would shrink.
-      EXPECT_EQ(r.scan.projectedPtrBytes, r.scan.ptrBytes) << c.what;
-      EXPECT_EQ(r.scan.projectedDatBytes, r.scan.datBytes) << c.what;
-      Lines block = {"    RESULT: BLOCKED - Phase-1 cannot safely rewrite this conference."};
-      block.insert(block.end(), c.reasons.begin(), c.reasons.end());
-      EXPECT_TRUE(HasBlock(r.lines, block)) << c.what;
-    }
+  for (const auto& c : cases) {
+    EXPECT_EQ(Concise(c.files), c.concise) << c.what;
+    Lines block = {"    RESULT: BLOCKED - Phase-1 cannot safely rewrite this conference."};
+    block.insert(block.end(), c.reasons.begin(), c.reasons.end());
+    EXPECT_TRUE(HasBlock(Scan(c.files, true).lines, block)) << c.what;
   }
 }
 
 TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
-  const std::string kError1 = "  RESULT: ERROR - 1 validation error(s); no write allowed.";
+  const auto pack = [](const std::string& figures) {
+    return "  RESULT: WOULD PACK/FIX - deleted=" + figures + " bytes.";
+  };
+  const auto errors = [](int count) {
+    return "  RESULT: ERROR - " + std::to_string(count) + " validation error(s); no write allowed.";
+  };
+  const auto lengthOf = [](size_t field, uint8_t length) {
+    ConferenceFiles files = Conf({Root(1), Reply(2, 1)});
+    files.ptr[1].bytes[field] = length;
+    return files;
+  };
+  const std::string kPast = "    ERROR slot 2: Pascal string length exceeds its PTR field.";
   const std::string kCrc =
       "  ERROR: IDX name CRC does not match PTR From/To under either known Tarnwick convention: ";
-  const MessageShape mixedCrc = With(Root(1), [](MessageShape& s) { s.complementToCrc = true; });
-  struct Case {
+  const struct {
     const char* what;
     ConferenceFiles files;
     Lines lines;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"deleted bodyless record is purged",
        Conf({Root(1), Reply(2, 1), Deleted(Bodyless(Reply(3, 1)))}),
-       {Pack("deleted=1; DANGER fixes=0; reply links cleared=0; PTR/IDX 3 -> 2; DAT 2 -> 2; "
-             "reclaim=272"),
+       {pack("1; DANGER fixes=0; reply links cleared=0; PTR/IDX 3 -> 2; DAT 2 -> 2; reclaim=272"),
         "  FINDINGS: bodyless=1"}},
-      {"live DANGER is fixed in place",
-       Conf({Root(1), Reply(2, 1), Danger(3)}),
-       {Pack("deleted=0; DANGER fixes=1; reply links cleared=0; PTR/IDX 3 -> 3; DAT 3 -> 3; "
-             "reclaim=0")}},
-      {"deleted DANGER is purged, not fixed",
-       Conf({Root(1), Reply(2, 1), Deleted(Danger(3))}),
-       {Pack("deleted=1; DANGER fixes=0; reply links cleared=0; PTR/IDX 3 -> 2; DAT 3 -> 2; "
-             "reclaim=400")}},
-      {"reply to a deleted parent",
-       Conf({Deleted(Root(1)), Reply(2, 1)}),
-       {Pack("deleted=1; DANGER fixes=0; reply links cleared=1; PTR/IDX 2 -> 1; DAT 2 -> 1; "
-             "reclaim=400")}},
-      {"deleted reply to a deleted parent",
-       Conf({Deleted(Root(1)), Deleted(Reply(2, 1))}),
-       {Pack("deleted=2; DANGER fixes=0; reply links cleared=0; PTR/IDX 2 -> 0; DAT 2 -> 0; "
-             "reclaim=800")}},
+      {"a live DANGER alone is fixed in place", Conf({Root(1), Reply(2, 1), Danger(3)}),
+       {pack("0; DANGER fixes=1; reply links cleared=0; PTR/IDX 3 -> 3; DAT 3 -> 3; reclaim=0")}},
+      {"deleted reply to a deleted parent", Conf({Deleted(Root(1)), Deleted(Reply(2, 1))}),
+       {pack("2; DANGER fixes=0; reply links cleared=0; PTR/IDX 2 -> 0; DAT 2 -> 0; reclaim=800")}},
       {"either CRC convention per field, empty names",
-       Conf({mixedCrc,
-             With(Reply(2, 1),
-                  [](MessageShape& s) { s.complementFromCrc = s.complementToCrc = true; }),
+       Conf({With(Root(1), [](MessageShape& s) { s.complementToCrc = true; }),
+             With(Reply(2, 1), [](auto& s) { s.complementFromCrc = s.complementToCrc = true; }),
              With(Reply(3, 1), [](MessageShape& s) { s.from = s.to = ""; })}),
        {"  RESULT: NO CHANGES."}},
-      {"CRC mismatch alone is an error",
-       Conf({mixedCrc, With(Reply(4, 1), [](MessageShape& s) { s.wrongToCrc = true; })}),
-       {kCrc + "1", kError1}},
-      {"each repeat of a number counts",
-       Conf({Root(1), Root(1), Root(1), Root(2)}),
+      {"a bodyless Where may equal the block count", Conf({Root(1, 2), At(Bodyless(Root(2)), 2)}),
+       {"  RESULT: NO CHANGES.", "  FINDINGS: bodyless=1 root-no-child=2"}},
+      {"but not pass it", Conf({Root(1, 2), At(Bodyless(Root(2)), 3)}),
+       {"    ERROR slot 2: DAT range Where=3 Records=0 exceeds DAT count 2.", errors(1)}},
+      // Each repeat of a number and each record with a flag of 2 counts; the
+      // deletion, the overlap and the orphan reply are outranked.
+      {"every error, in order",
+       Conf({Root(1, 2), At(Root(1), 0), Root(1), With(Root(2), [](auto& s) { s.tm = 2; }),
+             With(Root(3), [](auto& s) { s.ts = 2; }),
+             With(Reply(4, 99), [](auto& s) { s.deleted = 2; }),
+             With(Root(5), [](auto& s) { s.wrongToCrc = true; })}),
        {"  ERROR: duplicate MsgNumber count: 2",
-        "  RESULT: ERROR - 2 validation error(s); no write allowed."}},
-      {"Deleted=2",
-       Conf({Root(1), With(Reply(2, 1), [](MessageShape& s) { s.deleted = 2; })}),
-       {"  ERROR: records with non-boolean TM/TS/Deleted flags: 1", kError1}},
-      {"TM=2 and TS=7",
-       Conf({Root(1), With(Root(3), [](MessageShape& s) { s.tm = 2; }),
-             With(Root(4), [](MessageShape& s) { s.ts = 7; })}),
-       {"  ERROR: records with non-boolean TM/TS/Deleted flags: 2",
-        "  RESULT: ERROR - 2 validation error(s); no write allowed."}},
-      {"error lines in their fixed order",
-       Conf({Root(1), Root(1), With(Root(2), [](MessageShape& s) { s.tm = 3; }),
-             With(Root(3), [](MessageShape& s) { s.wrongFromCrc = true; })}),
-       {"  ERROR: duplicate MsgNumber count: 1",
-        "  ERROR: records with non-boolean TM/TS/Deleted flags: 1", kCrc + "1",
-        "  RESULT: ERROR - 3 validation error(s); no write allowed."}},
-      {"an error outranks deletions and blocks",
-       Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Deleted(Reply(3, 99)), Root(1)}),
-       {"  ERROR: duplicate MsgNumber count: 1", kError1}},
-      {"overlaps, unreferenced blocks and orphans alone never block",
-       Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Reply(3, 99)}, 1),
-       {"  RESULT: NO CHANGES.", "  FINDINGS: orphan-replies=1 DAT-overlaps=2 unreferenced-DAT=1"}},
-      {"stale IDX identity is only a finding",
-       Conf({Root(1), With(Reply(2, 1), [](MessageShape& s) { s.staleIdx = true; })}),
-       {"  RESULT: NO CHANGES.", "  FINDINGS: stale-IDX=1"}},
+        "  ERROR: records with non-boolean TM/TS/Deleted flags: 3", kCrc + "1", errors(6)}},
+      // A From or To past its field also fails the name check; a subject may
+      // fill its 144 bytes.
+      {"From", lengthOf(PtrRecord::kFromLength, 31), {kPast, kCrc + "1", errors(2)}},
+      {"To", lengthOf(PtrRecord::kToLength, 62), {kPast, kCrc + "1", errors(2)}},
+      {"Subject", lengthOf(PtrRecord::kSubjectLength, 145), {kPast, errors(1)}},
+      {"full Subject", lengthOf(PtrRecord::kSubjectLength, 144), {"  RESULT: NO CHANGES."}},
+      {"overlaps, unreferenced blocks, orphans and stale IDX alone never block",
+       Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Reply(3, 99),
+             With(Reply(4, 1), [](auto& s) { s.staleIdx = true; })}, 1),
+       {"  RESULT: NO CHANGES.",
+        "  FINDINGS: orphan-replies=1 stale-IDX=1 DAT-overlaps=2 unreferenced-DAT=1"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(Concise(c.files), c.lines);
-  }
+  for (const auto& c : cases) EXPECT_EQ(Concise(c.files), c.lines) << c.what;
 }
-
-// Pascal lengths past their fields: a From or To past its field also fails
-// the name check; a subject may fill its 144 bytes.
-TEST_F(RecordAnalysisTest, NameLengthsPastTheirFields) {
-  const std::string kPast = "    ERROR slot 2: Pascal string length exceeds its PTR field.";
-  const std::string kCrc =
-      "  ERROR: IDX name CRC does not match PTR From/To under either known Tarnwick convention: 1";
-  const std::string kError2 = "  RESULT: ERROR - 2 validation error(s); no write allowed.";
-  struct Case {
-    size_t at;
-    uint8_t length;
-    Lines lines;
-  };
-  const Case cases[] = {
-      {PtrRecord::kFromLength, 31, {kPast, kCrc, kError2}},
-      {PtrRecord::kToLength, 62, {kPast, kCrc, kError2}},
-      {PtrRecord::kSubjectLength,
-       145,
-       {kPast, "  RESULT: ERROR - 1 validation error(s); no write allowed."}},
-      {PtrRecord::kSubjectLength, 144, {"  RESULT: NO CHANGES."}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(int{c.length});
-    ConferenceFiles files = Conf({Root(1), Reply(2, 1)});
-    files.ptr[1].bytes[c.at] = c.length;
-    EXPECT_EQ(Concise(files), c.lines);
-  }
-}
-
-// --- counting rules ------------------------------------------------------------
 
 TEST_F(RecordAnalysisTest, ManyRecordsOnOneBlockSaturateWithoutMiscounting) {
   ConferenceBuilder b;
   b.Add(Root(1, 2));
   for (int32_t n = 2; n <= 300; ++n) b.Add(At(Root(n), 1));
-  const ScanResult r = ScanFiles(b.files());
+  const ScanResult r = Scan(b.files());
   EXPECT_EQ(r.scan.datOverlapBlocks, 1u);
   EXPECT_EQ(r.scan.unreferencedDat, 0u);
 }
 
+// Ranges of all lengths over a small DAT, against counting each block's
+// references one by one.
 TEST_F(RecordAnalysisTest, OverlapCountsMatchANaiveCountOverRandomRanges) {
-  // Ranges of all lengths over a small DAT, compared with counting each
-  // block's references one by one.
   uint32_t seed = 12345;
   auto next = [&seed](uint32_t bound) {
     seed = seed * 1103515245u + 12345u;
@@ -275,7 +205,7 @@ TEST_F(RecordAnalysisTest, OverlapCountsMatchANaiveCountOverRandomRanges) {
     ConferenceBuilder b;
     b.AddUnreferencedBlocks(blocks);
     std::vector<uint32_t> refs(blocks, 0);
-    Lines expectedOverlapLines;
+    Lines expectedLines;
     uint32_t overlaps = 0;
     for (int32_t n = 1; n <= 60; ++n) {
       const uint16_t where = static_cast<uint16_t>(next(blocks));
@@ -283,169 +213,125 @@ TEST_F(RecordAnalysisTest, OverlapCountsMatchANaiveCountOverRandomRanges) {
       const auto length = static_cast<uint16_t>(1 + next(round % 2 ? room : std::min(room, 8u)));
       uint32_t shared = 0;
       for (uint32_t k = where; k < uint32_t{where} + length; ++k) {
-        if (refs[k] == 1) ++overlaps;
-        if (refs[k] > 0) ++shared;
-        ++refs[k];
+        overlaps += refs[k] == 1;
+        shared += refs[k]++ > 0;
       }
       if (shared > 0) {
-        expectedOverlapLines.push_back(
-            "    DAT-OVERLAP: slot " + std::to_string(n) + " range Where=" + std::to_string(where) +
-            " Records=" + std::to_string(length) + " overlaps " + std::to_string(shared) +
-            " already-referenced DAT record(s).");
+        expectedLines.push_back("    DAT-OVERLAP: slot " + std::to_string(n) + " range Where=" +
+                                std::to_string(where) + " Records=" + std::to_string(length) +
+                                " overlaps " + std::to_string(shared) +
+                                " already-referenced DAT record(s).");
       }
       b.Add(At(Root(n, length), where));
     }
-    const uint32_t unreferenced = static_cast<uint32_t>(std::count(refs.begin(), refs.end(), 0u));
-    const ScanResult r = ScanFiles(b.files(), Mode::kVerbose);
+    const ScanResult r = Scan(b.files(), true);
     EXPECT_EQ(r.scan.datOverlapBlocks, overlaps) << round;
-    EXPECT_EQ(r.scan.unreferencedDat, unreferenced) << round;
+    EXPECT_EQ(r.scan.unreferencedDat, static_cast<uint32_t>(std::ranges::count(refs, 0u)))
+        << round;
     Lines overlapLines;
-    for (const std::string& line : r.lines) {
-      if (line.rfind("    DAT-OVERLAP: ", 0) == 0) overlapLines.push_back(line);
-    }
-    EXPECT_EQ(overlapLines, expectedOverlapLines) << round;
+    std::copy_if(r.lines.begin(), r.lines.end(), std::back_inserter(overlapLines),
+                 [](const std::string& line) { return line.starts_with("    DAT-OVERLAP: "); });
+    EXPECT_EQ(overlapLines, expectedLines) << round;
   }
 }
 
-TEST_F(RecordAnalysisTest, BodylessWhereMayEqualTheBlockCountButNotPassIt) {
-  ScanResult r = ScanFiles(Conf({Root(1, 2), At(Bodyless(Root(2)), 2)}));
-  EXPECT_EQ(r.lines.back(), "  FINDINGS: bodyless=1 root-no-child=2");
-  EXPECT_EQ(r.scan.validationErrors, 0u);
-
-  r = ScanFiles(Conf({Root(1, 2), At(Bodyless(Root(2)), 3)}), Mode::kVerbose);
-  EXPECT_TRUE(HasBlock(
-      r.lines, {"    BODYLESS-NOT-PURGED slot 2: Msg=2 Org=2 TM=1 TS=1 Deleted=0 Where=3 Records=0",
-                "      From=Sysop  To=All", "      Subject=Hello",
-                "    ERROR slot 2: DAT range Where=3 Records=0 exceeds DAT count 2.",
-                "    INVALID-DAT slot 2: Msg=2 Org=2 TM=1 TS=1 Deleted=0 Where=3 Records=0"}));
-  EXPECT_EQ(r.scan.validationErrors, 1u);
-  EXPECT_EQ(r.scan.bodylessCount, 1u);
-}
-
+// The last block a 16-bit Where reaches, in a DAT of the most blocks allowed.
 TEST_F(RecordAnalysisTest, RangeEndingAtTheLastAddressableBlock) {
-  ConferenceFiles files = Conf({At(Root(1, 6), 65530)});
-  WriteConference(1, files);
-  WriteSized(1, "DAT", 65536ull * 128);
-  ScanResult r = Scan(1);
-  EXPECT_EQ(r.scan.validationErrors, 0u);
-  EXPECT_EQ(r.scan.unreferencedDat, 65530u);
-
-  files.ptr[0].setRecords(7);
-  WriteConference(1, files);
-  WriteSized(1, "DAT", 65536ull * 128);
-  r = Scan(1);
-  EXPECT_EQ(r.lines[2],
-            "    ERROR slot 1: DAT range Where=65530 Records=7 exceeds DAT count 65536.");
-  EXPECT_EQ(r.scan.unreferencedDat, 65536u);  // an invalid range marks nothing
+  const struct {
+    uint16_t records;
+    uint32_t blocks, unreferenced;
+    std::string line;
+  } cases[] = {
+      {6, 65536, 65530, "  RESULT: NO CHANGES."},
+      {7, 65536, 65536,  // an invalid range marks nothing
+       "    ERROR slot 1: DAT range Where=65530 Records=7 exceeds DAT count 65536."},
+      {6, 65537, 0, "  ERROR: DAT exceeds 65,536 records and cannot be addressed safely by the "
+                    "16-bit PTR Where field."},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(WriteConference(messageDir_, 1, Conf({At(Root(1, c.records), 65530)})));
+    std::filesystem::resize_file(FilePath("DAT"), uint64_t{c.blocks} * 128);
+    const ScanResult r = Scan();
+    EXPECT_EQ(r.lines[2], c.line);
+    EXPECT_EQ(r.scan.unreferencedDat, c.unreferenced);
+  }
 }
 
-TEST_F(RecordAnalysisTest, ReplyKeepsItsLinkWhileItsParentsNumberLives) {
-  EXPECT_EQ(ScanFiles(Conf({Deleted(Root(1)), Root(1), Reply(2, 1)})).scan.replyLinksCleared, 0u);
-}
-
-TEST_F(RecordAnalysisTest, RootsWithAndWithoutChildren) {
+TEST_F(RecordAnalysisTest, ThreadCounts) {
   // Root 1's only reply is deleted; root 3 has none; root 4 has a live reply.
-  const ScanResult r = ScanFiles(
-      Conf({Root(1), Deleted(Reply(2, 1)), Root(3), Root(4), Reply(5, 4)}), Mode::kVerbose);
-  EXPECT_EQ(r.scan.normalRoots, 2u);
-  EXPECT_EQ(r.scan.rootsWithoutChild, 1u);
-  EXPECT_EQ(r.scan.rootsKeptWithoutChild, 2u);
-  EXPECT_EQ(CountPrefix(r.lines, "    Root-without-child metadata kept:   2"), 1u);
+  const ConferenceScan s =
+      Scan(Conf({Root(1), Deleted(Reply(2, 1)), Root(3), Root(4), Reply(5, 4)})).scan;
+  EXPECT_EQ(std::tie(s.normalRoots, s.rootsWithoutChild, s.rootsKeptWithoutChild),
+            std::make_tuple(2u, 1u, 2u));
+  // A reply keeps its link while its parent's number lives on in another record.
+  EXPECT_EQ(Scan(Conf({Deleted(Root(1)), Root(1), Reply(2, 1)})).scan.replyLinksCleared, 0u);
 }
 
-TEST_F(RecordAnalysisTest, StaleIdxIdentityIsLeftOrRebuilt) {
-  const MessageShape stale = With(Reply(2, 1), [](MessageShape& s) { s.staleIdx = true; });
-  ScanResult r = ScanFiles(Conf({Root(1), stale}), Mode::kVerbose);
-  EXPECT_EQ(CountPrefix(r.lines, "    IDX identity stale/left untouched:  1"), 1u);
-  r = ScanFiles(Conf({Root(1), stale, Deleted(Reply(3, 1))}), Mode::kVerbose);
-  EXPECT_EQ(CountPrefix(r.lines, "    IDX identity fields rebuilt:        1"), 1u);
-}
-
-// --- reading failures ------------------------------------------------------------
-
-TEST_F(RecordAnalysisTest, ShortOrFailedReadStopsTheAnalysis) {
+TEST_F(RecordAnalysisTest, ShortOrFailedReadOrSeekStopsTheAnalysis) {
   ConferenceBuilder b;
   for (int32_t n = 1; n <= 100; ++n) b.Add(Root(n));
-  WriteConference(1, b.files());
+  ASSERT_TRUE(WriteConference(messageDir_, 1, b.files()));
   // Another process cuts the PTR file after its size was taken.
-  const std::string ptr = FilePath(1, "PTR");
+  const std::string ptr = FilePath("PTR");
   os_.BeforeCall(OsCall::kRead, "TWMSG01.PTR",
                  [ptr] { std::filesystem::resize_file(ptr, 39 * 256 + 100); });
-  const ScanResult r = Scan(1);
-  EXPECT_EQ(r.lines, (Lines{"", "CONF 01", "  ERROR: short PTR/IDX read at slot 40.",
-                            "  RESULT: ERROR - 1 validation error(s); no write allowed."}));
+  const std::string kError = "  RESULT: ERROR - 1 validation error(s); no write allowed.";
+  ScanResult r = Scan();
+  EXPECT_EQ(r.lines, (Lines{"", "CONF 01", "  ERROR: short PTR/IDX read at slot 40.", kError}));
   EXPECT_EQ(r.scan.rootsWithoutChild, 39u);  // what slots 1 to 39 contributed stays
   EXPECT_EQ(r.scan.unreferencedDat, 61u);    // the blocks of unread slots
   EXPECT_EQ(r.scan.projectedPtrRecords, 100u);
-
-  // A read that fails outright, after the first buffer of 128 records, stops
-  // it the same way.
+  // A read that fails outright after the first buffer of 128 records.
   for (int32_t n = 101; n <= 300; ++n) b.Add(Root(n));
-  WriteConference(1, b.files());
   os_.ClearFaults();
   os_.AddFault({{OsCall::kRead, "TWMSG01.PTR", 2}});
-  EXPECT_EQ(Scan(1).lines[2], "  ERROR: short PTR/IDX read at slot 129.");
+  EXPECT_EQ(Scan(b.files()).lines[2], "  ERROR: short PTR/IDX read at slot 129.");
+
+  os_.ClearFaults();
+  os_.FailPath(OsCall::kSeek, "TWMSG01.IDX");
+  r = Scan();
+  EXPECT_EQ(r.lines, (Lines{"", "CONF 01", "  ERROR: cannot seek PTR/IDX to start.", kError}));
+  EXPECT_FALSE(r.scan.needsAction);
 }
 
 TEST_F(RecordAnalysisTest, EachMissingFileIsAnError) {
   for (const char* extension : {"PTR", "IDX", "DAT"}) {
-    WriteConference(1, Conf({Root(1), Deleted(Reply(2, 1))}));
-    ASSERT_TRUE(real_->DeleteFile(FilePath(1, extension)));
-    const ScanResult r = Scan(1);
-    EXPECT_EQ(r.lines, (Lines{"", "CONF 01", "  ERROR: missing " + Shown(1, extension)}));
+    ASSERT_TRUE(WriteConference(messageDir_, 1, Conf({Root(1), Deleted(Reply(2, 1))})));
+    ASSERT_TRUE(real_->DeleteFile(FilePath(extension)));
+    const ScanResult r = Scan();
+    const std::string path = JoinExpected(messageDir_, ConferenceFileName(1, extension));
+    EXPECT_EQ(r.lines, (Lines{"", "CONF 01", "  ERROR: missing " + path}));
     EXPECT_EQ(r.scan.validationErrors, 1u);
   }
 }
 
-// A failed seek of the PTR file stops the analysis the same way (see the
-// two-million-record limit).
-TEST_F(RecordAnalysisTest, FailedSeekOfTheIdxToTheStart) {
-  WriteConference(1, Conf({Root(1), Deleted(Reply(2, 1))}));
-  os_.FailPath(OsCall::kSeek, "TWMSG01.IDX");
-  const ScanResult r = Scan(1);
-  EXPECT_EQ(r.lines, (Lines{"", "CONF 01", "  ERROR: cannot seek PTR/IDX to start.",
-                            "  RESULT: ERROR - 1 validation error(s); no write allowed."}));
-  EXPECT_FALSE(r.scan.needsAction);
-}
-
-// --- verbose dumps ---------------------------------------------------------------
-
 TEST_F(RecordAnalysisTest, DumpTagsAndTheirOrder) {
-  struct Case {
+  const struct {
     const char* what;
     ConferenceFiles files;
-    RunMode run;
+    bool write;
     Lines heads;
-  };
-  const Case cases[] = {
-      {"deleted bodyless DANGER, write mode",
-       Conf({Deleted(Bodyless(Danger(4)))}),
-       RunMode::kWrite,
+  } cases[] = {
+      {"deleted bodyless DANGER, write mode", Conf({Deleted(Bodyless(Danger(4)))}), true,
        {"WILL-PURGE slot 1", "BODYLESS-NOT-PURGED slot 1", "DANGER slot 1"}},
-      {"invalid range",
-       Conf({At(Danger(5, 2), 9)}),
-       RunMode::kDry,
+      {"invalid range", Conf({At(Danger(5, 2), 9)}), false,
        {"ERROR slot 1", "INVALID-DAT slot 1", "DANGER slot 1"}},
-      {"thread pass, dry run",
-       Conf({Root(1), Reply(2, 99), Deleted(Root(3)), Reply(4, 3)}),
-       RunMode::kDry,
+      {"thread pass, dry run", Conf({Root(1), Reply(2, 99), Deleted(Root(3)), Reply(4, 3)}), false,
        {"WOULD-PURGE slot 3", "ROOT-NO-CHILD slot 1", "ORPHAN-REPLY slot 2",
         "WOULD-CLEAR-DELETED-PARENT slot 4"}},
-      {"thread pass, write mode",
-       Conf({Deleted(Root(3)), Reply(4, 3)}),
-       RunMode::kWrite,
+      {"thread pass, write mode", Conf({Deleted(Root(3)), Reply(4, 3)}), true,
        {"WILL-PURGE slot 1", "WILL-CLEAR-DELETED-PARENT slot 2"}},
   };
-  for (const Case& c : cases) {
-    const ScanResult r = ScanFiles(c.files, Mode::kVerbose, c.run);
+  for (const auto& c : cases) {
+    const ScanResult r = Scan(c.files, true, c.write);
     EXPECT_EQ(DumpHeads(r.lines), c.heads) << c.what;
-    // Concise mode dumps nothing (an error line is no dump) and rereads nothing.
-    Lines errorsOnly;
-    for (const std::string& head : c.heads) {
-      if (head.rfind("ERROR ", 0) == 0) errorsOnly.push_back(head);
+    if (c.write) {
+      EXPECT_TRUE(HasBlock(r.lines, {"  ---------------- WRITE PLAN ---------------------",
+                                     "    RESULT: READY TO PACK/FIX after all safeguards pass."}));
     }
+    // Concise mode dumps nothing and rereads nothing.
     const uint64_t seeks = os_.calls(OsCall::kSeek);
-    EXPECT_EQ(DumpHeads(ScanFiles(c.files, Mode::kConcise, c.run).lines), errorsOnly) << c.what;
+    EXPECT_EQ(CountPrefix(Scan(c.files, false, c.write).lines, "      From="), 0u) << c.what;
     EXPECT_EQ(os_.calls(OsCall::kSeek) - seeks, 2u) << c.what;  // the two seeks to the start
   }
 }
