@@ -1,6 +1,6 @@
 // The guards around a run, in process: the command line that keeps every
-// argument or refuses, paths compared by where they lead rather than how they
-// are spelled, and a report file that is never silently short.
+// argument or refuses, and paths compared by where they lead rather than how
+// they are spelled.
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -142,39 +142,6 @@ TEST(Guards, KnownLivePathsAreRefusedInOtherSpellings) {
   }
 }
 #endif
-
-TEST(Guards, ReportFileIsFlushedAtTheEndAndAShortOneIsNamed) {
-  const std::function<void(FaultOs&)> faults[] = {
-      [](FaultOs&) {},
-      [](FaultOs& os) {
-        os.AddFault({{OsCall::kWrite, "TWTRIM32_REPORT.TXT", 3}, FaultEffect::kShort});
-      },
-      [](FaultOs& os) { os.AddFault({{OsCall::kFlush, "TWTRIM32_REPORT.TXT", 0}}); },
-  };
-  for (const auto& fault : faults) {
-    const bool warned = &fault != &faults[0];
-    SCOPED_TRACE(&fault - faults);
-    AppHarness h;
-    ASSERT_TRUE(h.AddConference(1, kClean));
-    fault(h.os());
-    const AppRun run = h.Run({"/CONF1", "/DRYRUN"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.lines.back(), warned ? "WARNING: the report file is incomplete: " +
-                                             h.ShownHome("TWTRIM32_REPORT.TXT")
-                                       : std::string(60, '-'));
-    EXPECT_LT(IndexOf(run.lines, Labelled("Conference config:",
-                                          h.ShownHome("TWMCONF.DAT") + " (1 records)")),
-              run.lines.size());
-    // The footer reached the disk: a flush of the report follows its last write.
-    uint64_t lastWrite = 0, lastFlush = 0;
-    for (const CallRecord& call : h.os().log()) {
-      if (call.path.find("TWTRIM32_REPORT.TXT") == std::string::npos) continue;
-      if (call.kind == OsCall::kWrite) lastWrite = call.index;
-      if (call.kind == OsCall::kFlush) lastFlush = call.index;
-    }
-    EXPECT_GT(lastFlush, lastWrite);
-  }
-}
 
 }  // namespace
 }  // namespace twtrim::test

@@ -283,6 +283,13 @@ const Outcome kOutcomes[] = {
      Board::kDatOneChanged, {"/CONF1..2", "/WRITE"}, {"TWMSG01.JNL"}},
     {"caller appears after the commit", CallerAt(8, 2, 1, 'M'), 4,
      {kRolledBack, kUnchanged, kReleased}, Board::kOriginal},
+    {"report file comes up short",
+     [](AppHarness& h) {
+       h.os().AddFault({{OsCall::kWrite, "TWTRIM32_REPORT.TXT", 3}, FaultEffect::kShort});
+     },
+     0, kSuccess, Board::kPacked},
+    {"report file not flushed", [](AppHarness& h) { h.os().FailPath(OsCall::kFlush, "TWTRIM32_REPORT.TXT"); },
+     0, kSuccess, Board::kPacked},
     {"lock release fails after success",
      [](AppHarness& h) { h.os().FailPath(OsCall::kDeleteFile, "VIZIZE.BSY"); }, 4,
      {"LOCK CLEANUP ERROR: VIZIZE.BSY could not be removed safely.", kVerifyNone}, Board::kPacked,
@@ -320,6 +327,20 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
   const char* safety = o.exitCode <= 1 ? "PASS" : o.exitCode == 3 ? "ABORTED" : "NOT COMPLETED";
   EXPECT_EQ(run.lines[footer + 3], Labelled("Safety result:", safety));
   EXPECT_EQ(Leftovers(h), o.leftovers);
+  // The footer reached the disk, a flush after the report's last write, and a
+  // report file that came up short is named last.
+  uint64_t lastWrite = 0, lastFlush = 0;
+  bool reportFailed = false;
+  for (const CallRecord& call : h.os().log()) {
+    if (!call.path.ends_with("TWTRIM32_REPORT.TXT")) continue;
+    reportFailed = reportFailed || call.failed;
+    if (call.kind == OsCall::kWrite) lastWrite = call.index;
+    if (call.kind == OsCall::kFlush) lastFlush = call.index;
+  }
+  EXPECT_GT(lastFlush, lastWrite);
+  EXPECT_EQ(run.lines.back(), reportFailed ? "WARNING: the report file is incomplete: " +
+                                                 h.ShownHome("TWTRIM32_REPORT.TXT")
+                                           : std::string(60, '-'));
   EXPECT_FALSE(SharedTosserLockOwned());
 
   const ConferenceBytes now1 = ReadConference(h, 1), now2 = ReadConference(h, 2);

@@ -1,15 +1,11 @@
-// Every way one /WRITE can be cut short, over boards of the shapes that find
-// things, each run judged by the outcome judge (support/judge.h):
-//  - each call failing once, and failing from then on (a full disk, a dead
-//    drive), reads and writes also coming up short;
-//  - a fault after the first commit rename, so the run rolls back, and a
-//    second fault later, so the rollback itself may fail;
-//  - a crash just before each call of the write, and of a rollback.
-// By default crashes stop at every 2nd call, single faults at every 8th,
-// first faults of a rollback at every 16th (all of these also at every call
-// that creates, replaces or removes a name) and second ones at every 32nd,
-// on the two fixed boards and one random one; TWTRIM_FULL_SWEEPS=1 stops at every call
-// and adds eleven random boards. Each sweep fails when it judged no run.
+// Every way one /WRITE can be cut short, each run judged by the outcome
+// judge (support/judge.h): each call failing once or for good (reads and
+// writes also coming up short); a fault after the first commit rename and a
+// second one in the rollback; a crash before each call of the write and of a
+// rollback. By default the sweeps stop at every 8th, 16th/32nd and 2nd call
+// (and every call that creates, replaces or removes a name) on two fixed
+// boards and one random one; TWTRIM_FULL_SWEEPS=1 stops at every call and adds
+// eleven random boards. Each sweep fails when it judged no run.
 #include <functional>
 #include <string>
 #include <vector>
