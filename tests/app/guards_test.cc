@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,9 +14,9 @@
 #include <sys/stat.h>
 #endif
 
-#include "app/run_sequence.h"
 #include "board/board_builder.h"
 #include "support/app_harness.h"
+#include "support/judge.h"
 #include "support/temp_dir.h"
 
 namespace twtrim::test {
@@ -55,55 +56,44 @@ struct TwoBoards {
 
 TEST(Guards, RefusedBeforeAnythingIsTouched) {
   const Args testCopy = {"/CONF1", "/WRITE", "/TESTCOPY"};
-  const auto outside = [](TwoBoards& b) { return b.OutsideHome(); };
-  const struct {
-    const char* name;
-    std::function<Args(TwoBoards&)> switches;  // run in the live board's home
-    std::function<Lines(TwoBoards&)> expected;
-  } cases[] = {
-    {"65 arguments",
-     [](TwoBoards&) {
-       Args a = {"/CONF1", "/DRYRUN"};
-       a.resize(64, "/V");  // with the program name and /HOME=: 66
-       return a;
-     },
-     [](TwoBoards&) {
-       return Lines{"ERROR: too many arguments; at most 63 may follow the program name.",
-                    kTrailer};
-     }},
-    {"relative message directory read in the live home",
-     [&](TwoBoards&) { return JoinLines({testCopy, {"/MSGDIR=MESSAGE"}}); }, outside},
-    {"report file inside MESSAGE by a doubled separator",
-     [](TwoBoards& b) {
-       return Args{"/CONF1", "/DRYRUN", "/LOG=" + b.h.home() + "//MESSAGE/R.TXT"};
-     },
-     [](TwoBoards&) { return Lines{"ERROR: /LOG may not be created inside the MESSAGE directory."}; }},
+  // Each case arranges the boards, then gives its switches (run in the live
+  // board's home) and the whole report.
+  const std::function<std::pair<Args, Lines>(TwoBoards&)> cases[] = {
+      [](TwoBoards&) {  // 65 arguments; with the program name and /HOME=: 66
+        Args a = {"/CONF1", "/DRYRUN"};
+        a.resize(64, "/V");
+        return std::pair{
+            a, Lines{"ERROR: too many arguments; at most 63 may follow the program name.", kTrailer}};
+      },
+      [&](TwoBoards& b) {  // a relative message directory read in the live home
+        return std::pair{JoinLines({testCopy, {"/MSGDIR=MESSAGE"}}), b.OutsideHome()};
+      },
+      [](TwoBoards& b) {  // the report file inside MESSAGE by a doubled separator
+        return std::pair{Args{"/CONF1", "/DRYRUN", "/LOG=" + b.h.home() + "//MESSAGE/R.TXT"},
+                         Lines{"ERROR: /LOG may not be created inside the MESSAGE directory."}};
+      },
 #ifndef _WIN32
-    {"home's MESSAGE a link to the live one",
-     [&](TwoBoards& b) {
-       fs::remove_all(b.h.home() + "/MESSAGE");
-       fs::create_directory_symlink(b.live.home() + "/MESSAGE", b.h.home() + "/MESSAGE");
-       return testCopy;
-     },
-     outside},
-    {"report file a FIFO",
-     [](TwoBoards& b) {
-       EXPECT_EQ(::mkfifo(b.h.HomePath("PIPE.TXT").c_str(), 0600), 0);
-       return Args{"/CONF1", "/DRYRUN", "/LOG=PIPE.TXT"};
-     },
-     [](TwoBoards& b) {
-       return Lines{"ERROR: report file is not a regular file: " + b.h.ShownHome("PIPE.TXT")};
-     }},
+      [&](TwoBoards& b) {  // the home's MESSAGE a link to the live one
+        fs::remove_all(b.h.home() + "/MESSAGE");
+        fs::create_directory_symlink(b.live.home() + "/MESSAGE", b.h.home() + "/MESSAGE");
+        return std::pair{testCopy, b.OutsideHome()};
+      },
+      [](TwoBoards& b) {  // the report file a FIFO
+        EXPECT_EQ(::mkfifo(b.h.HomePath("PIPE.TXT").c_str(), 0600), 0);
+        return std::pair{
+            Args{"/CONF1", "/DRYRUN", "/LOG=PIPE.TXT"},
+            Lines{"ERROR: report file is not a regular file: " + b.h.ShownHome("PIPE.TXT")}};
+      },
 #endif
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& arrange : cases) {
+    SCOPED_TRACE(&arrange - cases);
     TwoBoards b;
-    const Args switches = c.switches(b);
+    const auto [switches, expected] = arrange(b);
     InDirectory cwd(b.live.home());
     const AppRun run = b.h.Run(switches);
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(SameLines(run.lines, c.expected(b)));
+    EXPECT_TRUE(SameLines(run.lines, expected));
     for (AppHarness* board : {&b.h, &b.live}) {
       EXPECT_FALSE(board->Exists(board->MessagePath("VIZIZE.BSY")) ||
                    board->Exists(board->HomePath("TWTRIM32_REPORT.TXT")));
@@ -124,17 +114,13 @@ TEST(Guards, KnownLivePathsAreRefusedInOtherSpellings) {
   ASSERT_TRUE(board::MakeDirectories(dir.Path("C:/TW/MESSAGE")) &&
               board::MakeDirectories(dir.Path("c:/tw/MESSAGE")));
   InDirectory cwd(dir.path());
+  const std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
   for (const std::string home : {"c:/tw/", "C:\\TW\\.", "C:\\TW\\MESSAGE\\..", "C:\\\\TW"}) {
     SCOPED_TRACE(home);
-    std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
-    FaultOs os(*real);
-    os.SetNow(kRunTime);
-    os.SetProcessNames({"init"});
-    EXPECT_EQ(RunProgram(os, {"twtrim32", "/CONF1", "/WRITE", "/TESTCOPY", "/HOME=" + home,
-                              "/NOLOG"}),
-              2);
+    const SweepRun run = RunInProcess(*real, home, {"/CONF1", "/WRITE", "/TESTCOPY", "/NOLOG"});
+    EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(EndsWith(
-        ReportLines(os.stdoutText()),
+        run.lines,
         JoinLines({{"WRITE REFUSED: /TESTCOPY will not write the known C:\\TW paths.",
                     "Choose a separate test home, or omit /TESTCOPY for normal /WRITE mode.",
                     "Shared VIZIZE.BSY lock: RELEASED."},
