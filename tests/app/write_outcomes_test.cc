@@ -41,8 +41,8 @@ enum class Board { kOriginal, kPacked, kDatTwoChanged, kDatOneChanged };
 // Names in MESSAGE a finished run leaves: staged, rollback, intent-record and lock files.
 std::vector<std::string> Leftovers(AppHarness& h) {
   std::vector<DirEntry> entries;
+  EXPECT_TRUE(h.real().ListDirectory(h.MessagePath("*"), &entries));
   std::vector<std::string> found;
-  if (!h.real().ListDirectory(h.MessagePath("*"), &entries)) return {"<cannot list>"};
   for (const DirEntry& e : entries) {
     const std::string& n = e.name;
     if (n.ends_with(".NEW") || n.ends_with(".JNL") || n.find(".ROLLBACK") != std::string::npos ||
@@ -80,6 +80,7 @@ struct Outcome {
   std::vector<std::string> leftovers = {};
 };
 
+void PrintTo(const Outcome& o, std::ostream* out) { *out << o.name; }
 void Nothing(AppHarness&) {}
 // From the start (`nth` 0) or before checkpoint `nth`, `slot` shows a caller.
 std::function<void(AppHarness&)> CallerAt(uint64_t nth, uint32_t slot, uint16_t userNo,
@@ -371,10 +372,8 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
 
 INSTANTIATE_TEST_SUITE_P(Runs, WriteOutcome, ::testing::ValuesIn(kOutcomes),
                          [](const ::testing::TestParamInfo<Outcome>& info) {
-                           std::string name;
-                           for (const char c : std::string(info.param.name)) {
-                             if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-                           }
+                           std::string name = info.param.name;
+                           std::erase_if(name, [](char c) { return !std::isalnum(c & 0xFF); });
                            return name;
                          });
 
