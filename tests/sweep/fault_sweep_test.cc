@@ -1,15 +1,11 @@
-// Every way one /WRITE can be cut short, over boards of the shapes that find
-// things, each run judged by the outcome judge (support/judge.h):
-//  - each call failing once, and failing from then on (a full disk, a dead
-//    drive), reads and writes also coming up short;
-//  - a fault after the first commit rename, so the run rolls back, and a
-//    second fault later, so the rollback itself may fail;
-//  - a crash just before each call of the write, and of a rollback.
-// By default crashes stop at every 2nd call, single faults at every 8th,
-// first faults of a rollback at every 16th (all of these also at every call
-// that creates, replaces or removes a name) and second ones at every 32nd,
-// on the two fixed boards and one random one; TWTRIM_FULL_SWEEPS=1 stops at every call
-// and adds eleven random boards. Each sweep fails when it judged no run.
+// Every way one /WRITE can be cut short, each run judged by the outcome
+// judge (support/judge.h): each call failing once or for good (reads and
+// writes also coming up short); a fault after the first commit rename and a
+// second one in the rollback; a crash before each call of the write and of a
+// rollback. By default the sweeps stop at every 8th, 16th/32nd and 2nd call
+// (and every call that creates, replaces or removes a name) on two fixed
+// boards and one random one; TWTRIM_FULL_SWEEPS=1 stops at every call and adds
+// eleven random boards. Each sweep fails when it judged no run.
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,8 +17,6 @@
 namespace twtrim::test {
 namespace {
 
-constexpr int kMaxReported = 5;
-
 struct NamedBoard {
   std::string name;
   BoardImage image;
@@ -32,21 +26,13 @@ void PrintTo(const NamedBoard& board, std::ostream* out) { *out << board.name; }
 std::vector<NamedBoard> Boards() {
   std::vector<NamedBoard> boards = {{"ReorderOnly", ImageOf({{1, ReorderOnlyConference()}})},
                                     {"Mixed", MixedBoard()}};
-  for (uint32_t seed = 1; seed <= (FullSweeps() ? 12u : 1u); ++seed) {
+  for (uint32_t seed = 1; seed <= (FullSweeps() ? 12u : 1u); ++seed)
     boards.push_back({"Random" + std::to_string(seed), RandomBoard(seed)});
-  }
   return boards;
 }
 
-std::string Describe(const std::vector<std::string>& failures) {
-  std::string text;
-  for (const std::string& failure : failures) text += "\n  " + failure;
-  return text;
-}
-
 std::string At(const std::vector<CallRecord>& log, uint64_t k) {
-  const CallRecord& call = log[k - 1];
-  return "call " + std::to_string(k) + " " + OsCallName(call.kind) + " " + call.path;
+  return "call " + std::to_string(k) + " " + OsCallName(log[k - 1].kind) + " " + log[k - 1].path;
 }
 
 // The first (or last) commit rename, a staged file onto its live name.
@@ -60,9 +46,7 @@ uint64_t CommitRename(const std::vector<CallRecord>& log, bool last) {
   return found;
 }
 
-void FailAt(FaultOs& os, uint64_t n, bool persistent = false) {
-  os.AddFault({{std::nullopt, "", n}, FaultEffect::kFail, persistent});
-}
+void FailAt(FaultOs& os, uint64_t n) { os.AddFault({{std::nullopt, "", n}}); }
 
 class FaultSweep : public ::testing::TestWithParam<NamedBoard> {
  protected:
@@ -76,10 +60,10 @@ class FaultSweep : public ::testing::TestWithParam<NamedBoard> {
     std::vector<std::string> failures =
         crash ? judge_.AfterCrash(os) : judge_.AfterRun(run, os, allowIncomplete);
     if (crash && !run.crashed) failures.push_back("the run ended before the crash point");
-    if (!failures.empty() && reported_++ < kMaxReported) {
-      ADD_FAILURE() << GetParam().name << ": " << what << ", exit " << run.exitCode
-                    << Describe(failures);
-    }
+    if (failures.empty() || reported_++ >= 5) return;
+    std::string text;
+    for (const std::string& failure : failures) text += "\n  " + failure;
+    ADD_FAILURE() << GetParam().name << ": " << what << ", exit " << run.exitCode << text;
   }
 
   std::vector<std::string> Write() const { return {GetParam().image.selector, "/WRITE"}; }
@@ -122,9 +106,8 @@ TEST_P(FaultSweep, ASecondFaultDuringTheRollback) {
 
 TEST_P(FaultSweep, ACrashAtEachCallOfTheWrite) {
   const std::vector<CallRecord>& log = judge_.baseline().log;
-  for (uint64_t k : SweepPoints(log, 1, 2)) {
+  for (uint64_t k : SweepPoints(log, 1, 2))
     Run("crash before " + At(log, k), [k](FaultOs& os) { CrashAtCall(os, k); }, true);
-  }
   judge_.Print(GetParam().name + " crashes");
 }
 

@@ -39,28 +39,18 @@ board::ConferenceFiles SameLengthPack() {
       {ShapeAt(Root(1), 2), ShapeAt(Root(2), 0), ShapeAt(Root(3), 1), Deleted(Bodyless(Root(4)))}, 3);
 }
 
-void CrashBefore(FaultOs& os, OsCall kind, const char* path) {
-  os.AddHook({kind, path, 1}, [&os] {
-    os.AddFault({{std::nullopt, "", 0}, FaultEffect::kFail, false});
-    throw SimulatedCrash{};
-  });
-}
-
-// The next run names the state of the live files against the record, counts
-// it as a validation error and refuses to write; an unreadable record too.
+// The next run names the state of the live files against the intent record,
+// counts it as a validation error and refuses to write; an unreadable record too.
 TEST(CommitGuards, InterruptedCommitIsNamedAndBlocksTheNextWrite) {
   const struct {
     const char* state;
-    std::function<void(FaultOs&)> arm;
+    const char* crashBefore;  // a ReplaceRename, or a DeleteFile of the record
+    bool failIdx = false;     // the IDX rename fails first: the crash is in the rollback
   } cases[] = {
-      {"ORIGINAL", [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.DAT.NEW"); }},
-      {"MIXED", [](FaultOs& os) { CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.PTR.NEW"); }},
-      {"MIXED",  // in the rollback, between the PTR and DAT restores
-       [](FaultOs& os) {
-         os.FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
-         CrashBefore(os, OsCall::kReplaceRename, "TWMSG01.DAT.ROLLBACK");
-       }},
-      {"PACKED", [](FaultOs& os) { CrashBefore(os, OsCall::kDeleteFile, "TWMSG01.JNL"); }},
+      {"ORIGINAL", "TWMSG01.DAT.NEW"},
+      {"MIXED", "TWMSG01.PTR.NEW"},
+      {"MIXED", "TWMSG01.DAT.ROLLBACK", true},  // between the PTR and DAT restores
+      {"PACKED", "TWMSG01.JNL"},
       {"UNKNOWN", nullptr},
   };
   for (const auto& c : cases) {
@@ -68,8 +58,17 @@ TEST(CommitGuards, InterruptedCommitIsNamedAndBlocksTheNextWrite) {
     AppHarness h;
     ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
     std::string backup = "unknown";
-    if (c.arm) {
-      ASSERT_TRUE(RunInProcess(h.real(), h.home(), {"/CONF1", "/WRITE"}, c.arm).crashed);
+    if (c.crashBefore) {
+      const auto arm = [&c](FaultOs& os) {
+        if (c.failIdx) os.FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
+        const std::string at = c.crashBefore;
+        os.AddHook({at.ends_with(".JNL") ? OsCall::kDeleteFile : OsCall::kReplaceRename, at, 1},
+                   [&os] {
+                     os.AddFault({{std::nullopt, "", 0}, FaultEffect::kFail, false});
+                     throw SimulatedCrash{};
+                   });
+      };
+      ASSERT_TRUE(RunInProcess(h.real(), h.home(), {"/CONF1", "/WRITE"}, arm).crashed);
       for (const char* name : {"VIZIZE.BSY", "TWMSG01.PTR.NEW", "TWMSG01.IDX.NEW",
                                "TWMSG01.DAT.NEW", "TWMSG01.PTR.ROLLBACK", "TWMSG01.DAT.ROLLBACK"})
         h.real().DeleteFile(h.MessagePath(name));
@@ -82,8 +81,7 @@ TEST(CommitGuards, InterruptedCommitIsNamedAndBlocksTheNextWrite) {
     EXPECT_EQ(dry.exitCode, 2);
     EXPECT_TRUE(HasLine(dry.lines, std::string("  ERROR: interrupted commit: live files are ") +
                                        c.state + "; backup: " + backup) &&
-                HasLine(dry.lines, "  RESULT: ERROR - 1 validation error(s); no write allowed."))
-        << ::testing::PrintToString(dry.lines);
+                HasLine(dry.lines, "  RESULT: ERROR - 1 validation error(s); no write allowed."));
     const AppRun write = h.Run({"/CONF1", "/WRITE"});
     EXPECT_EQ(write.exitCode, 2);
     EXPECT_TRUE(HasLine(write.lines, "WRITE REFUSED: validation errors must be resolved first."));
@@ -120,7 +118,6 @@ class HoldWatchOs : public FaultOs {
 // while interrupts are held; they are let go at the end.
 TEST(CommitGuards, InterruptsWaitWhileAConferenceIsHalfReplaced) {
   for (bool failCommit : {false, true}) {
-    SCOPED_TRACE(failCommit ? "commit fails, rollback" : "commit");
     AppHarness h;
     ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
     HoldWatchOs os(h.real());
@@ -149,10 +146,8 @@ TEST(CommitGuards, InterruptsWaitWhileAConferenceIsHalfReplaced) {
 // bodyless one keeps the last Where there is.
 TEST(CommitGuards, FullDatWithBodylessMessageAfterTheLastBodyPacks) {
   AppHarness h;
-  board::MessageShape gone = Deleted(Bodyless(Root(3)));
-  gone.where = 0;
-  board::MessageShape last = Bodyless(Root(4));
-  last.where = 0;
+  board::MessageShape gone = Deleted(Bodyless(Root(3))), last = Bodyless(Root(4));
+  gone.where = last.where = 0;
   const board::ConferenceFiles files = MakeConference({Root(1, 65535), Root(2, 1), gone, last});
   ASSERT_EQ(files.datBlocks(), kMaxDatBlocks);
   ASSERT_TRUE(h.AddConference(1, files));
@@ -173,8 +168,7 @@ TEST(CommitGuards, NamesTheRollbackNeedsMustFitBeforeTheWrite) {
   std::string deep = h.home();
   while (deep.size() < 495)
     deep += "/" + std::string(std::min<size_t>(200, 494 - deep.size()), 'd');
-  ASSERT_TRUE(board::MakeDirectories(deep));
-  ASSERT_TRUE(board::WriteConference(deep, 1, SameLengthPack()));
+  ASSERT_TRUE(board::MakeDirectories(deep) && board::WriteConference(deep, 1, SameLengthPack()));
   const AppRun run = h.Run({"/CONF1", "/WRITE", "/MSGDIR=" + deep});
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_TRUE(HasLine(run.lines,
@@ -183,16 +177,19 @@ TEST(CommitGuards, NamesTheRollbackNeedsMustFitBeforeTheWrite) {
   EXPECT_FALSE(h.Exists(h.HomePath("TWTRIM32-BACKUPS")));
 }
 
-mode_t ModeOf(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
-}
-
 // Dangling links planted under a staged and a rollback name are removed,
 // never followed; the backup, the rollback and the pack keep the live mode.
 TEST(CommitGuards, ModesCarryOverAndPlantedLinksAreNeverFollowed) {
   AppHarness h;
   ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
+  const auto mode = [](const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+  };
+  const auto expectLiveModes = [&] {
+    for (const char* name : {"TWMSG01.PTR", "TWMSG01.IDX", "TWMSG01.DAT"})
+      EXPECT_EQ(mode(h.MessagePath(name)), 0640u) << name;
+  };
   const std::string target = h.HomePath("elsewhere");
   for (const char* name : {"TWMSG01.PTR", "TWMSG01.IDX", "TWMSG01.DAT"})
     ASSERT_EQ(::chmod(h.MessagePath(name).c_str(), 0640), 0);
@@ -201,15 +198,11 @@ TEST(CommitGuards, ModesCarryOverAndPlantedLinksAreNeverFollowed) {
   h.os().FailPath(OsCall::kReplaceRename, "TWMSG01.PTR.NEW");
   EXPECT_TRUE(HasLine(h.Run({"/CONF1", "/WRITE"}).lines,
                       "ROLLBACK RESULT: originals restored and verified."));
-  EXPECT_EQ(ModeOf(h.HomePath("TWTRIM32-BACKUPS/") + kBackupName + "/TWMSG01.DAT"), 0640u);
-  for (bool packed : {false, true}) {
-    for (const char* name : {"TWMSG01.PTR", "TWMSG01.IDX", "TWMSG01.DAT"})
-      EXPECT_EQ(ModeOf(h.MessagePath(name)), 0640u) << name << (packed ? " packed" : "");
-    h.os().ClearFaults();
-    if (!packed) {
-      EXPECT_EQ(h.Run({"/CONF1", "/WRITE"}).exitCode, 0);
-    }
-  }
+  EXPECT_EQ(mode(h.HomePath("TWTRIM32-BACKUPS/") + kBackupName + "/TWMSG01.DAT"), 0640u);
+  expectLiveModes();
+  h.os().ClearFaults();
+  EXPECT_EQ(h.Run({"/CONF1", "/WRITE"}).exitCode, 0);
+  expectLiveModes();
   EXPECT_FALSE(h.Exists(target));
 }
 #endif
@@ -220,20 +213,15 @@ class PlacesOs : public FaultOs {
  public:
   using FaultOs::FaultOs;
   std::map<std::string, uint64_t, std::less<>> free, volume;
-  bool FreeSpace(const std::string& directory, uint64_t* bytes) override {
-    return Find(free, directory, bytes);
-  }
+  bool FreeSpace(const std::string& d, uint64_t* bytes) override { return Find(free, d, bytes); }
   bool PathIdentity(const std::string& path, FileIdentity* identity) override {
     return Find(volume, path, &identity->volume);
   }
 
  private:
-  static bool Find(const std::map<std::string, uint64_t, std::less<>>& figures,
-                   const std::string& path, uint64_t* value) {
+  static bool Find(const auto& figures, const std::string& path, uint64_t* value) {
     const auto it = figures.find(BaseName(path));
-    if (it == figures.end()) return false;
-    *value = it->second;
-    return true;
+    return it != figures.end() && (*value = it->second, true);
   }
 };
 
@@ -282,15 +270,14 @@ TEST(CommitGuards, FreeSpaceCountsTheBackupAndTheIntentRecords) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const bool rootMade = dir.Exists("BBS/TWTRIM32-BACKUPS");
     PlacesOs os(*real);
-    const std::string backupName = rootMade ? "TWTRIM32-BACKUPS" : "BBS";
+    const std::string backupName = &c == cases ? "BBS" : "TWTRIM32-BACKUPS";
     if (c.backupFree) os.free[backupName] = *c.backupFree;
     if (c.messageFree) os.free["MESSAGE"] = *c.messageFree;
     if (c.backupVolume) os.volume[backupName] = *c.backupVolume;
     if (c.messageVolume) os.volume["MESSAGE"] = *c.messageVolume;
     EXPECT_EQ(FreeSpaceRefusal(os, plans, places), c.expected);
-    if (!rootMade) {
+    if (&c == cases) {
       ASSERT_TRUE(dir.MakeDirectory("BBS/TWTRIM32-BACKUPS"));
     }
   }
