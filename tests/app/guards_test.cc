@@ -99,12 +99,17 @@ TEST(Guards, RefusedBeforeAnythingIsTouched) {
                    board->Exists(board->HomePath("TWTRIM32_REPORT.TXT")));
     }
   }
-  // 64 arguments, the program name and /HOME= among them, are all taken.
+  // 64 arguments, the program name and /HOME= among them, are all taken; a
+  // configuration of one record is used, not passed over for discovery.
   AppHarness h;
   ASSERT_TRUE(h.AddConference(1, kClean));
   Args a = {"/CONF1", "/DRYRUN"};
   a.resize(62, "/V");
-  EXPECT_EQ(h.Run(a).exitCode, 0);
+  const AppRun run = h.Run(a);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_LT(IndexOf(run.lines, Labelled("Conference config:",
+                                        h.ShownHome("TWMCONF.DAT") + " (1 records)")),
+            run.lines.size());
 }
 
 #ifndef _WIN32
