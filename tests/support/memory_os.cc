@@ -12,16 +12,12 @@ namespace {
 enum class Mode { kRead, kWrite };
 
 // A failure in the Os's own terms: the method's name, no system code.
-bool Fail(Os& os, const char* call, const std::string& path, const char* why) {
+template <typename Result = bool>
+Result Fail(Os& os, const char* call, const std::string& path, const char* why) {
   os.RememberFailure({call, path, "", 0, why});
-  return false;
+  return Result{};
 }
-
-std::unique_ptr<OsFile> FailOpen(Os& os, const char* call, const std::string& path,
-                                 const char* why) {
-  Fail(os, call, path, why);
-  return nullptr;
-}
+constexpr auto FailOpen = Fail<std::unique_ptr<OsFile>>;
 
 class MemoryFile : public OsFile {
  public:
