@@ -15,8 +15,7 @@ const char* OsCallName(OsCall kind) {
       "ListProcessNames", "Read", "Write", "Seek", "SeekToEnd", "Size", "Flush", "Close",
       "PathIdentity", "FullPath", "FreeSpace", "Identity", "CopyOwnerAndMode"};
   // clang-format on
-  const int index = static_cast<int>(kind);
-  return index >= 0 && index < kOsCallKinds ? kNames[index] : "?";
+  return kNames[static_cast<int>(kind)];
 }
 
 namespace {

@@ -58,8 +58,8 @@ bool Repair(std::string* ptr, const std::set<int32_t>& keptNumbers,
             const std::set<int32_t>& allNumbers) {
   if (!IsReplyShape(*ptr)) return false;
   const int32_t number = Number(*ptr);
-  if (Org(*ptr) != number && keptNumbers.count(Org(*ptr)) != 0) return false;
-  if (Org(*ptr) != number && allNumbers.count(Org(*ptr)) == 0) return false;
+  const int32_t org = Org(*ptr);
+  if (org != number && (keptNumbers.count(org) != 0 || allNumbers.count(org) == 0)) return false;
   (*ptr)[kTM] = 0;
   (*ptr)[kTS] = 1;
   Put(ptr, kOrg, 4, static_cast<uint32_t>(number));  // a self-reply keeps its Org anyway
@@ -162,15 +162,13 @@ std::vector<int32_t> MissingMessages(const ConferenceBytes& original,
                                      const ConferenceBytes& live) {
   std::vector<ModelMessage> before, after;
   if (!SplitMessages(original, &before)) return {};
-  const bool readable = SplitMessages(live, &after);
+  if (!SplitMessages(live, &after)) after.clear();
   std::vector<int32_t> missing;
   for (const ModelMessage& m : before) {
-    if (!IsLive(m)) continue;
-    bool found = false;
-    for (size_t i = 0; readable && i < after.size() && !found; ++i) {
-      found = Number(after[i].ptr) == Number(m.ptr) && Whole(m, after[i]);
-    }
-    if (!found) missing.push_back(Number(m.ptr));
+    const bool found = std::ranges::any_of(after, [&](const ModelMessage& a) {
+      return Number(a.ptr) == Number(m.ptr) && Whole(m, a);
+    });
+    if (IsLive(m) && !found) missing.push_back(Number(m.ptr));
   }
   return missing;
 }
