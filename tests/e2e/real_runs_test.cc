@@ -51,7 +51,7 @@ void StopAtRandomMoments(const std::vector<int>& signals, int count, uint32_t se
     const ProcessResult result = child.Wait();
     if (i < 0) span = std::chrono::steady_clock::now() - started;
     ASSERT_TRUE(result.exitCode == 0 || (i >= 0 && result.exitCode == -signal)) << result.exitCode;
-    for (const std::string& failure : judge.AfterCrash(Snapshot(*real, home))) {
+    for (const std::string& failure : judge.AfterCrash(Snapshot(home))) {
       ADD_FAILURE() << "signal " << signal << ", run " << i << " (seed " << seed
                     << "): " << failure;
     }
@@ -106,7 +106,7 @@ TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
     const ProcessResult result = winners[0]->Wait();
     everything += result.stdoutBytes;
     SweepRun won{result.exitCode, false, ReportLines(result.stdoutBytes), {}};
-    MemoryOs left = Snapshot(*real, home);
+    MemoryOs left = Snapshot(home);
     for (const std::string& failure : judge.AfterRun(won, left, false)) ADD_FAILURE() << failure;
     // Appends from different runs never overwrite one another.
     std::string log;

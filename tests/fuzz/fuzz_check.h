@@ -12,6 +12,7 @@
 #include "report/report_output.h"
 #include "support/fault_os.h"
 #include "support/memory_os.h"
+#include "support/report_lines.h"
 
 namespace twtrim {
 
@@ -22,9 +23,9 @@ inline void Check(bool condition, const char* what) {
 }
 
 inline void CheckLines(std::string_view text) {
-  for (size_t i = text.find('\n'); i != text.npos; i = text.find('\n', i + 1))
-    Check(i > 0 && text[i - 1] == '\r', "LF without CR");
-  Check(text.empty() || text.ends_with("\r\n"), "text does not end a line");
+  bool crLf = false;
+  test::ReportLines(text, &crLf);
+  Check(crLf, "a line not ending CR LF");
 }
 
 }  // namespace twtrim

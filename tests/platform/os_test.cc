@@ -71,9 +71,8 @@ TEST_F(OsTest, RefusalsChangeNothingAndCreateNewFollowsNoLink) {
   ASSERT_EQ(symlink(dir_.Path("ELSEWHERE").c_str(), dir_.Path("DANGLING").c_str()), 0);
   ASSERT_EQ(symlink(dir_.Path("VIZIZE.BSY").c_str(), dir_.Path("LINKED").c_str()), 0);
 #endif
-  for (const char* name : {"VIZIZE.BSY", "DIR", "DANGLING", "LINKED"}) {
+  for (const char* name : {"VIZIZE.BSY", "DIR", "DANGLING", "LINKED"})
     EXPECT_FALSE(os_->CreateNew(P(name))) << name;
-  }
   EXPECT_TRUE(dir_.Read("VIZIZE.BSY") == "tosser" && !dir_.Exists("ELSEWHERE"));
   std::unique_ptr<OsFile> lock = os_->CreateNew(P("LOCK"));
   ASSERT_TRUE(lock && WriteExact(*lock, "mine", 4) && lock->Flush());
@@ -166,8 +165,7 @@ TEST_F(OsTest, FreeSpaceClockAndProcessNames) {
   uint64_t bytes = 0;
   EXPECT_TRUE(os_->FreeSpace(dir_.path(), &bytes) && !os_->FreeSpace(P("MISSING"), &bytes));
   EXPECT_TRUE(bytes > 0 && bytes <= std::filesystem::space(dir_.path()).capacity) << bytes;
-  // The system's own local time, to the minute (a tick in between is a
-  // microsecond's chance).
+  // The system's own local time, to the minute (a tick between: a microsecond's chance).
   const std::time_t now = std::time(nullptr);
   const std::tm local = *std::localtime(&now);
   const LocalTime t = os_->Now();
@@ -195,9 +193,8 @@ TEST_F(OsTest, FreeSpaceClockAndProcessNames) {
   kill(other, SIGKILL);
   waitpid(other, nullptr, 0);
 #endif
-  for (const std::string& name : expected) {
-    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
-  }
+  for (const std::string& name : expected)
+    EXPECT_NE(std::ranges::find(names, name), names.end()) << name;
 }
 
 #ifdef _WIN32

@@ -1,14 +1,11 @@
 #include "support/app_harness.h"
 
-
 #include "app/run_sequence.h"
 
 namespace twtrim::test {
 
 AppHarness::AppHarness(const std::vector<std::string>& names) : home_(dir_.Path("BBS")) {
-  static char program[] = "twtrim_tests";
-  static char* argv[] = {program, nullptr};
-  real_ = CreateSystemOs(1, argv);
+  real_ = CreateSystemOs(0, nullptr);
   os_ = std::make_unique<FaultOs>(*real_);
   os_->SetNow(kRunTime);
   os_->SetProcessNames({"init", "bash", "twtrim_tests"});
@@ -46,7 +43,8 @@ AppRun AppHarness::Run(const std::vector<std::string>& switches) {
 
 std::string AppHarness::ReadFile(const std::string& path) const {
   std::string bytes;
-  return ReadWholeFile(path, &bytes) ? bytes : std::string();
+  ReadWholeFile(path, &bytes);
+  return bytes;
 }
 
 bool AppHarness::Exists(const std::string& path) const {
@@ -70,7 +68,7 @@ board::ConferenceFiles MakeConference(const std::vector<board::MessageShape>& sh
                                       uint32_t unreferencedBlocks) {
   board::ConferenceBuilder builder;
   for (const board::MessageShape& shape : shapes) builder.Add(shape);
-  if (unreferencedBlocks != 0) builder.AddUnreferencedBlocks(unreferencedBlocks);
+  builder.AddUnreferencedBlocks(unreferencedBlocks);
   return builder.files();
 }
 

@@ -4,6 +4,7 @@
 #include <numeric>
 #include <random>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace twtrim::test {
@@ -137,9 +138,8 @@ bool LayOut(Os& os, const std::string& home, const BoardImage& image) {
   }
   for (const auto& [path, bytes] : image.files) {
     std::unique_ptr<OsFile> file = os.CreateNew(home + "/" + path);
-    uint32_t put = 0;
-    ok = ok && file && (bytes.empty() || file->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &put)) &&
-         put == bytes.size() && file->Close();
+    ok = ok && file && WriteExact(*file, bytes.data(), static_cast<uint32_t>(bytes.size())) &&
+         file->Close();
   }
   return ok;
 }

@@ -1,9 +1,9 @@
 #include "support/fault_os.h"
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <utility>
-
 
 namespace twtrim {
 
@@ -15,8 +15,7 @@ const char* OsCallName(OsCall kind) {
       "ListProcessNames", "Read", "Write", "Seek", "SeekToEnd", "Size", "Flush", "Close",
       "PathIdentity", "FullPath", "FreeSpace", "Identity", "CopyOwnerAndMode"};
   // clang-format on
-  const int index = static_cast<int>(kind);
-  return index >= 0 && index < kOsCallKinds ? kNames[index] : "?";
+  return kNames[static_cast<int>(kind)];
 }
 
 namespace {
@@ -68,28 +67,23 @@ struct FaultOs::State {
 
   explicit State(Os& os) : real(os) {}
   Os& real;
-  uint64_t total = 0;
-  uint64_t perKind[kOsCallKinds] = {};
   std::vector<CallRecord> log;
   std::vector<Rule> rules;
   std::vector<Hook> hooks;
 
   // Counts the call, runs its hooks and decides its fate.
   Verdict Enter(OsCall kind, const std::string& path, const std::string& otherPath = {}) {
-    ++total;
-    ++perKind[static_cast<int>(kind)];
-    log.push_back({total, kind, path, otherPath, false});
-    const size_t index = log.size() - 1;
-    // By index: a hook may add further hooks.
+    const size_t index = log.size();
+    log.push_back({index + 1, kind, path, false});
+    // By index, each action a copy: a hook may add further hooks.
     for (size_t i = 0; i < hooks.size(); ++i) {
-      if (!Matches(hooks[i].match, kind, path, otherPath)) continue;
-      if (!CountMatch(hooks[i].match, &hooks[i].matched)) continue;
-      std::function<void()> action = hooks[i].action;
-      action();
+      Hook& h = hooks[i];
+      if (Matches(h.match, kind, path, otherPath) && CountMatch(h.match, &h.matched)) {
+        std::function<void()>(h.action)();
+      }
     }
     const Verdict verdict = Decide(kind, path, otherPath);
-    // A hook may have reset the log; only mark the record if it is still there.
-    if (verdict != Verdict::kPass && index < log.size()) log[index].failed = true;
+    if (verdict != Verdict::kPass) log[index].failed = true;
     if (verdict == Verdict::kFail) {
       real.RememberFailure({OsCallName(kind), otherPath.empty() ? path : path + " -> " + otherPath,
                             "", 0, "failed by test rule"});
@@ -162,8 +156,10 @@ class FaultFile : public OsFile {
 FaultOs::FaultOs(Os& real) : real_(real), state_(std::make_shared<State>(real)) {}
 FaultOs::~FaultOs() = default;
 
-uint64_t FaultOs::calls() const { return state_->total; }
-uint64_t FaultOs::calls(OsCall kind) const { return state_->perKind[static_cast<int>(kind)]; }
+uint64_t FaultOs::calls() const { return state_->log.size(); }
+uint64_t FaultOs::calls(OsCall kind) const {
+  return std::count_if(log().begin(), log().end(), [kind](auto& c) { return c.kind == kind; });
+}
 const std::vector<CallRecord>& FaultOs::log() const { return state_->log; }
 void FaultOs::AddFault(const FaultRule& rule) { state_->rules.push_back({rule}); }
 void FaultOs::FailPath(const std::string& pathSuffix) {
@@ -180,15 +176,15 @@ void FaultOs::ClearFaults() { state_->rules.clear(); }
 void FaultOs::AddHook(const CallMatch& match, std::function<void()> action) {
   state_->hooks.push_back({match, std::move(action)});
 }
-void FaultOs::BeforeCall(uint64_t n, std::function<void()> action) {
-  AddHook({std::nullopt, "", n}, std::move(action));
-}
 void FaultOs::BeforeCall(OsCall kind, const std::string& pathSuffix, std::function<void()> action) {
   AddHook({kind, pathSuffix, 1}, std::move(action));
 }
+bool FaultOs::Pass(OsCall kind, const std::string& path, const std::string& otherPath) {
+  return state_->Enter(kind, path, otherPath) == Verdict::kPass;
+}
 std::unique_ptr<OsFile> FaultOs::Open(OsCall kind, const std::string& path,
                                       std::unique_ptr<OsFile> (Os::*open)(const std::string&)) {
-  if (state_->Enter(kind, path) != Verdict::kPass) return nullptr;
+  if (!Pass(kind, path)) return nullptr;
   std::unique_ptr<OsFile> file = (real_.*open)(path);
   return file ? std::make_unique<FaultFile>(state_, std::move(file), path) : nullptr;
 }
@@ -202,46 +198,40 @@ std::unique_ptr<OsFile> FaultOs::OpenForAppend(const std::string& path) {
   return Open(OsCall::kOpenForAppend, path, &Os::OpenForAppend);
 }
 bool FaultOs::DeleteFile(const std::string& path) {
-  return state_->Enter(OsCall::kDeleteFile, path) == Verdict::kPass && real_.DeleteFile(path);
+  return Pass(OsCall::kDeleteFile, path) && real_.DeleteFile(path);
 }
 PathKind FaultOs::GetPathKind(const std::string& path) {
   // A failed attribute query reads as a missing name, as on the real system.
-  if (state_->Enter(OsCall::kGetPathKind, path) != Verdict::kPass) return PathKind::kMissing;
-  return real_.GetPathKind(path);
+  return Pass(OsCall::kGetPathKind, path) ? real_.GetPathKind(path) : PathKind::kMissing;
 }
 bool FaultOs::PathIdentity(const std::string& path, FileIdentity* identity) {
-  return state_->Enter(OsCall::kPathIdentity, path) == Verdict::kPass &&
-         real_.PathIdentity(path, identity);
+  return Pass(OsCall::kPathIdentity, path) && real_.PathIdentity(path, identity);
 }
 bool FaultOs::FullPath(const std::string& path, std::string* full) {
-  return state_->Enter(OsCall::kFullPath, path) == Verdict::kPass && real_.FullPath(path, full);
+  return Pass(OsCall::kFullPath, path) && real_.FullPath(path, full);
 }
 bool FaultOs::FreeSpace(const std::string& directory, uint64_t* bytes) {
-  if (state_->Enter(OsCall::kFreeSpace, directory) != Verdict::kPass) return false;
+  if (!Pass(OsCall::kFreeSpace, directory)) return false;
   if (!freeSpace_) return real_.FreeSpace(directory, bytes);
   *bytes = *freeSpace_;
   return true;
 }
 bool FaultOs::ReplaceRename(const std::string& from, const std::string& to) {
-  return state_->Enter(OsCall::kReplaceRename, from, to) == Verdict::kPass &&
-         real_.ReplaceRename(from, to);
+  return Pass(OsCall::kReplaceRename, from, to) && real_.ReplaceRename(from, to);
 }
 bool FaultOs::CreateDirectory(const std::string& path) {
-  return state_->Enter(OsCall::kCreateDirectory, path) == Verdict::kPass &&
-         real_.CreateDirectory(path);
+  return Pass(OsCall::kCreateDirectory, path) && real_.CreateDirectory(path);
 }
 bool FaultOs::ListDirectory(const std::string& pattern, std::vector<DirEntry>* entries) {
   entries->clear();
-  return state_->Enter(OsCall::kListDirectory, pattern) == Verdict::kPass &&
-         real_.ListDirectory(pattern, entries);
+  return Pass(OsCall::kListDirectory, pattern) && real_.ListDirectory(pattern, entries);
 }
 bool FaultOs::CurrentDirectory(std::string* path) {
-  return state_->Enter(OsCall::kCurrentDirectory, "") == Verdict::kPass &&
-         real_.CurrentDirectory(path);
+  return Pass(OsCall::kCurrentDirectory, "") && real_.CurrentDirectory(path);
 }
 bool FaultOs::ListProcessNames(std::vector<std::string>* names) {
   names->clear();
-  if (state_->Enter(OsCall::kListProcessNames, "") != Verdict::kPass) return false;
+  if (!Pass(OsCall::kListProcessNames, "")) return false;
   if (failProcessList_) {
     RememberFailure({"ListProcessNames", "", "", 0, "failed by test rule"});
     return false;
@@ -250,37 +240,21 @@ bool FaultOs::ListProcessNames(std::vector<std::string>* names) {
   *names = *processNames_;
   return true;
 }
-namespace {
-
-// Writes `bytes` over the file from `offset` on; `*old` gets what was there.
-bool PatchFile(const std::string& path, uint64_t offset, const std::string& bytes,
-               std::string* old) {
-  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-  old->assign(bytes.size(), '\0');
-  file.seekg(static_cast<std::streamoff>(offset));
-  file.read(old->data(), static_cast<std::streamsize>(old->size()));
-  file.seekp(static_cast<std::streamoff>(offset));
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file.flush());
-}
-
-}  // namespace
-
 void FaultOs::ChangeAndRevert(const CallMatch& change, const CallMatch& revert,
                               const std::string& path, uint64_t offset, const std::string& bytes) {
+  // In place, so the file keeps its identity; what was there, or none if it failed.
+  const auto patch = [path, offset](const std::string& with) -> std::optional<std::string> {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string was(with.size(), '\0');
+    file.seekg(static_cast<std::streamoff>(offset)).read(was.data(), std::ssize(was));
+    file.seekp(static_cast<std::streamoff>(offset)).write(with.data(), std::ssize(with));
+    return file.flush() ? std::optional(was) : std::nullopt;
+  };
   auto old = std::make_shared<std::optional<std::string>>();
-  CallMatch first = change;
-  if (first.nth == 0) first.nth = 1;
-  AddHook(first, [old, path, offset, bytes] {
-    std::string replaced;
-    if (PatchFile(path, offset, bytes, &replaced)) *old = replaced;
-  });
-  CallMatch back = revert;
-  back.nth = 0;
-  AddHook(back, [old, path, offset] {
-    if (!old->has_value()) return;
-    std::string ignored;
-    PatchFile(path, offset, **old, &ignored);
+  AddHook({change.kind, change.pathSuffix, change.nth == 0 ? 1 : change.nth},
+          [=] { *old = patch(bytes); });
+  AddHook({revert.kind, revert.pathSuffix, 0}, [=] {
+    if (*old) patch(**old);
     old->reset();
   });
 }

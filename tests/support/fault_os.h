@@ -3,15 +3,10 @@
 // console, the clock and the process list, and captures standard output, so
 // in-process runs are deterministic.
 //
-// Counted calls are the kinds of OsCall (FreeSpace too, although a value
-// set by SetFreeSpace answers it). WriteStdout, Now and the console calls are
-// not counted and never fail by rule. A call that fails by rule
-// never reaches the real Os: a failed rename does not rename, a failed write
-// writes nothing, a failed open returns nullptr.
-//
-// Hooks and rules are checked in the order they were added. Hooks run before
-// the call they match; a hook should use the real Os, not this one, or its
-// own calls are counted too.
+// Counted calls are the kinds of OsCall; WriteStdout, Now and the console
+// calls are neither counted nor failed. A call failed by rule never reaches
+// the real Os. Hooks and rules apply in the order added; a hook runs before
+// the call it matches and should use the real Os, or its calls count too.
 #pragma once
 
 #include <cstdint>
@@ -65,16 +60,14 @@ struct FaultRule {
 struct CallRecord {
   uint64_t index = 0;  // 1-based position among all counted calls
   OsCall kind = OsCall::kRead;
-  std::string path;       // the file's path for file methods; empty for CurrentDirectory
-  std::string otherPath;  // ReplaceRename: the destination
-  bool failed = false;    // a rule made it fail or come up short
+  std::string path;     // the file's path for file methods; empty for CurrentDirectory
+  bool failed = false;  // a rule made it fail or come up short
 };
 
 class FaultOs : public Os {
  public:
   explicit FaultOs(Os& real);
   ~FaultOs() override;
-  Os& real() { return real_; }
 
   uint64_t calls() const;
   uint64_t calls(OsCall kind) const;
@@ -88,7 +81,6 @@ class FaultOs : public Os {
 
   // Runs `action` before each call that matches (nth 0: every match).
   void AddHook(const CallMatch& match, std::function<void()> action);
-  void BeforeCall(uint64_t n, std::function<void()> action);  // the nth call of any kind
   // Before the first call of `kind` on `pathSuffix` (empty: any path).
   void BeforeCall(OsCall kind, const std::string& pathSuffix, std::function<void()> action);
   // Another process at work on a real file: before the first call matching
@@ -129,8 +121,7 @@ class FaultOs : public Os {
   bool ReadKeyEvent(KeyEvent*) override { return false; }
   void InstallControlHandler(ControlHandler) override {}
   std::vector<std::string> CommandLineArguments() override { return real_.CommandLineArguments(); }
-  // One record with the real Os, in the order things failed: a call failed
-  // by rule is kept as "<OsCallName> <path>: failed by test rule".
+  // Kept with the real Os: a call failed by rule is "<OsCallName> <path>: failed by test rule".
   const OsFailure& LastFailure() const override { return real_.LastFailure(); }
   void ForgetFailure() override { real_.ForgetFailure(); }
   void RememberFailure(OsFailure failure) override { real_.RememberFailure(std::move(failure)); }
@@ -142,6 +133,7 @@ class FaultOs : public Os {
  private:
   std::unique_ptr<OsFile> Open(OsCall kind, const std::string& path,
                                std::unique_ptr<OsFile> (Os::*open)(const std::string&));
+  bool Pass(OsCall kind, const std::string& path, const std::string& otherPath = "");
 
   Os& real_;
   std::shared_ptr<State> state_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -16,27 +17,19 @@ namespace {
 constexpr char kInterrupted[] = "  ERROR: interrupted commit: live files are ";
 constexpr char kBackupRoot[] = "TWTRIM32-BACKUPS";
 
-bool EndsWith(const std::string& text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-bool Starts(const std::string& text, std::string_view prefix) { return text.rfind(prefix, 0) == 0; }
-
 bool HasLineStarting(const Lines& lines, std::string_view prefix) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return Starts(l, prefix); });
+  return CountPrefix(lines, prefix) > 0;
 }
 
 bool Has(const Lines& lines, std::string_view text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  return std::ranges::any_of(lines, [&](auto& l) { return l.find(text) != std::string::npos; });
 }
 
 bool IsWorkFile(const std::string& path, bool journalsToo) {
   for (const char* end : {".NEW", ".ROLLBACK", ".PARTIAL", "/VIZIZE.BSY"}) {
-    if (EndsWith(path, end)) return true;
+    if (path.ends_with(end)) return true;
   }
-  return journalsToo && EndsWith(path, ".JNL");
+  return journalsToo && path.ends_with(".JNL");
 }
 
 // Per conference: its RESULT line, and its "interrupted commit" line if any.
@@ -47,41 +40,45 @@ std::map<uint32_t, ConferenceLines> ByConference(const Lines& lines) {
   std::map<uint32_t, ConferenceLines> found;
   uint32_t current = 0;
   for (const std::string& line : lines) {
-    if (Starts(line, "CONF ")) current = static_cast<uint32_t>(std::stoul(line.substr(5, 3)));
-    if (current != 0 && Starts(line, "  RESULT: ")) found[current].result = line;
-    if (current != 0 && Starts(line, kInterrupted)) found[current].interrupted = line;
+    if (line.starts_with("CONF ")) current = static_cast<uint32_t>(std::stoul(line.substr(5, 3)));
+    if (current != 0 && line.starts_with("  RESULT: ")) found[current].result = line;
+    if (current != 0 && line.starts_with(kInterrupted)) found[current].interrupted = line;
   }
   return found;
 }
 
-bool ChangesNames(OsCall kind) {
-  return kind == OsCall::kCreateNew || kind == OsCall::kDeleteFile ||
-         kind == OsCall::kReplaceRename || kind == OsCall::kCreateDirectory;
-}
-
 std::string Conf(uint32_t conference) { return "CONF" + std::to_string(conference); }
+
+// The three files of a conference in `directory` ("" for a missing one).
+ConferenceBytes Files(const MemoryOs& os, const std::string& directory, uint32_t conference) {
+  const auto read = [&](const char* extension) {
+    std::string bytes;
+    os.ReadFile(directory + "/" + board::ConferenceFileName(conference, extension), &bytes);
+    return bytes;
+  };
+  return {read("PTR"), read("IDX"), read("DAT")};
+}
 
 // The report names the outcome the exit code stands for.
 std::string ReportAgrees(const SweepRun& run) {
   const Lines& l = run.lines;
-  if (run.exitCode < 0 || run.exitCode > 4) return "exit code " + std::to_string(run.exitCode);
   const std::string footer = Labelled("Exit code:", std::to_string(run.exitCode));
   if (IndexOf(l, "TWTRIM32 REPORT RUN") < l.size() && IndexOf(l, footer) == l.size()) {
     return "the footer does not say \"" + footer + "\"";
   }
-  const bool success = HasLineStarting(l, "WRITE RESULT: SUCCESS");
-  const bool lockCleanup = HasLineStarting(l, "LOCK CLEANUP ERROR: ");
-  const bool failed = HasLineStarting(l, "WRITE RESULT: FAILED");
   switch (run.exitCode) {
-    case 0: return success || IndexOf(l, "WRITE RESULT: NO CHANGES") < l.size() ||
-                       !HasLineStarting(l, "WRITE RESULT")
-                   ? "" : "exit 0 without SUCCESS";
+    case 0: return HasLineStarting(l, "WRITE RESULT: SUCCESS") ||
+                           IndexOf(l, "WRITE RESULT: NO CHANGES") < l.size() ||
+                           !HasLineStarting(l, "WRITE RESULT")
+                       ? "" : "exit 0 without SUCCESS";
     case 1: return HasLineStarting(l, "PREVIEW RESULT: ") ? "" : "exit 1 without a preview";
     case 2: return Has(l, "WRITE REFUSED: ") || Has(l, "RESULT: ERROR") || Has(l, "ERROR: ")
                        ? "" : "exit 2 without an ERROR or WRITE REFUSED line";
     case 3: return Has(l, "SAFETY ") ? "" : "exit 3 without a SAFETY line";
-    case 4: return failed || lockCleanup ? "" : "exit 4 without WRITE RESULT: FAILED or LOCK CLEANUP";
-    default: return "exit " + std::to_string(run.exitCode) + " in a write run";
+    case 4: return HasLineStarting(l, "WRITE RESULT: FAILED") ||
+                           HasLineStarting(l, "LOCK CLEANUP ERROR: ")
+                       ? "" : "exit 4 without WRITE RESULT: FAILED or LOCK CLEANUP";
+    default: return "exit code " + std::to_string(run.exitCode);
   }
 }
 
@@ -91,14 +88,11 @@ std::string ReportAgrees(const SweepRun& run) {
 bool Explained(const std::string& path, const SweepRun& run) {
   if (HasLineStarting(run.lines, "ROLLBACK RESULT: INCOMPLETE")) return true;
   const std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
-  for (const CallRecord& call : run.log) {
-    if (!call.failed || !EndsWith(call.path, name)) continue;
-    if (call.kind == OsCall::kDeleteFile || call.kind == OsCall::kClose ||
-        call.kind == OsCall::kPathIdentity) {
-      return true;
-    }
-  }
-  return false;
+  return std::ranges::any_of(run.log, [&](const CallRecord& call) {
+    return call.failed && call.path.ends_with(name) &&
+           (call.kind == OsCall::kDeleteFile || call.kind == OsCall::kClose ||
+            call.kind == OsCall::kPathIdentity);
+  });
 }
 
 }  // namespace
@@ -129,7 +123,7 @@ SweepRun RunInProcess(Os& os, const std::string& home, const std::vector<std::st
 }
 
 void CrashAtCall(FaultOs& os, uint64_t n) {
-  os.BeforeCall(n, [&os] {
+  os.AddHook({std::nullopt, "", n}, [&os] {
     os.AddFault({{std::nullopt, "", 0}, FaultEffect::kFail, false});
     throw SimulatedCrash{};
   });
@@ -140,30 +134,22 @@ std::vector<uint64_t> SweepPoints(const std::vector<CallRecord>& log, uint64_t f
   if (FullSweeps()) stride = 1;
   std::vector<uint64_t> points;
   for (uint64_t k = from; k <= log.size(); ++k) {
-    const bool names = everyNameChange && ChangesNames(log[k - 1].kind);
-    if ((k - from) % stride == 0 || names) points.push_back(k);
+    const OsCall kind = log[k - 1].kind;
+    const bool names = kind == OsCall::kCreateNew || kind == OsCall::kDeleteFile ||
+                       kind == OsCall::kReplaceRename || kind == OsCall::kCreateDirectory;
+    if ((k - from) % stride == 0 || (everyNameChange && names)) points.push_back(k);
   }
   return points;
 }
 
-MemoryOs Snapshot(Os& os, const std::string& home) {
+MemoryOs Snapshot(const std::string& home) {
   MemoryOs memory;
-  std::vector<std::string> pending = {home};
-  while (!pending.empty()) {
-    const std::string directory = pending.back();
-    pending.pop_back();
-    memory.MakeDirectories(directory);
-    std::vector<DirEntry> entries;
-    os.ListDirectory(directory + "/*", &entries);
-    for (const DirEntry& entry : entries) {
-      const std::string path = directory + "/" + entry.name;
-      if (entry.isDirectory) {
-        pending.push_back(path);
-        continue;
-      }
-      std::string bytes;
-      if (ReadWholeFile(path, &bytes)) memory.WriteFile(path, bytes);
-    }
+  memory.MakeDirectories(home);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home)) {
+    const std::string path = entry.path().generic_string();
+    std::string bytes;
+    if (entry.is_directory()) memory.MakeDirectories(path);
+    if (entry.is_regular_file() && ReadWholeFile(path, &bytes)) memory.WriteFile(path, bytes);
   }
   return memory;
 }
@@ -179,12 +165,11 @@ Judge::Judge(BoardImage image, std::string home) : image_(std::move(image)), hom
   }
   baseline_ = RunInProcess(written, home_, {image_.selector, "/WRITE"});
   for (uint32_t conference : image_.conferences) {
-    const ConferenceBytes original = image_.Conference(conference), live = Live(written, conference);
-    const ExpectedPack model = PackConference(original);
-    packed_[conference] = live;
-    const bool written = model.verdict == PackVerdict::kWritten;
-    if (!(live == (written ? model.packed : original))) {
-      problem_ += Conf(conference) + (written ? " not packed as the model packs it; " : " written; ");
+    const ExpectedPack model = PackConference(image_.Conference(conference));
+    const bool packs = model.verdict == PackVerdict::kWritten;
+    packed_[conference] = Live(written, conference);
+    if (!(packed_[conference] == (packs ? model.packed : image_.Conference(conference)))) {
+      problem_ += Conf(conference) + (packs ? " not packed as the model packs it; " : " written; ");
     }
   }
   if (baseline_.exitCode != 0) {
@@ -195,12 +180,8 @@ Judge::Judge(BoardImage image, std::string home) : image_(std::move(image)), hom
   }
 }
 
-ConferenceBytes Judge::Live(MemoryOs& os, uint32_t conference) const {
-  ConferenceBytes bytes;
-  os.ReadFile(Path(BoardImage::ConferenceFile(conference, "PTR")), &bytes.ptr);
-  os.ReadFile(Path(BoardImage::ConferenceFile(conference, "IDX")), &bytes.idx);
-  os.ReadFile(Path(BoardImage::ConferenceFile(conference, "DAT")), &bytes.dat);
-  return bytes;
+ConferenceBytes Judge::Live(const MemoryOs& os, uint32_t conference) const {
+  return Files(os, Path("MESSAGE"), conference);
 }
 
 Judge::State Judge::StateOf(uint32_t conference, const ConferenceBytes& live) const {
@@ -208,20 +189,14 @@ Judge::State Judge::StateOf(uint32_t conference, const ConferenceBytes& live) co
   return live == packed_.at(conference) ? State::kPacked : State::kOther;
 }
 
-bool Judge::BackupHolds(MemoryOs& os, uint32_t conference) const {
-  const ConferenceBytes original = image_.Conference(conference);
-  std::map<std::string, ConferenceBytes> byRun;
+bool Judge::BackupHolds(const MemoryOs& os, uint32_t conference) const {
+  const std::string ptr = "/" + board::ConferenceFileName(conference, "PTR");
   for (const std::string& path : os.FilesUnder(Path(kBackupRoot))) {
-    const std::string run = path.substr(0, path.find_last_of('/'));
-    std::string bytes;
-    os.ReadFile(path, &bytes);
-    for (const char* extension : {"PTR", "IDX", "DAT"}) {
-      if (!EndsWith(path, "/" + board::ConferenceFileName(conference, extension))) continue;
-      ConferenceBytes& copy = byRun[run];
-      (extension[0] == 'P' ? copy.ptr : extension[0] == 'I' ? copy.idx : copy.dat) = bytes;
-    }
+    if (!path.ends_with(ptr)) continue;
+    const std::string run = path.substr(0, path.size() - ptr.size());
+    if (Files(os, run, conference) == image_.Conference(conference)) return true;
   }
-  return std::any_of(byRun.begin(), byRun.end(), [&](const auto& run) { return run.second == original; });
+  return false;
 }
 
 std::string Judge::NothingLost(MemoryOs& os) const {
@@ -248,7 +223,7 @@ std::string Judge::DryRunTruth(MemoryOs& os) {
   for (uint32_t conference : image_.conferences) {
     if (StateOf(conference, Live(os, conference)) != State::kOther) continue;
     const std::string result = results.count(conference) ? results.at(conference).result : "";
-    if (!Starts(result, "  RESULT: ERROR") && !Starts(result, "  RESULT: BLOCKED")) {
+    if (!result.starts_with("  RESULT: ERROR") && !result.starts_with("  RESULT: BLOCKED")) {
       return Conf(conference) + " is neither original nor packed, yet the dry run says \"" + result + "\"";
     }
   }
@@ -278,7 +253,7 @@ std::string Judge::Recovery(MemoryOs& os) {
     if (lines.interrupted.empty()) continue;
     const std::string rest = lines.interrupted.substr(sizeof kInterrupted - 1);
     const std::string backup = rest.substr(rest.find("; backup: ") + 10);
-    if (!Starts(rest, "ORIGINAL;") && !Starts(rest, "PACKED;")) {
+    if (!rest.starts_with("ORIGINAL;") && !rest.starts_with("PACKED;")) {
       for (const char* extension : {"PTR", "IDX", "DAT"}) {
         const std::string name = board::ConferenceFileName(conference, extension);
         std::string bytes;
@@ -312,11 +287,8 @@ void Judge::Tally(const std::string& rule, const std::string& failure,
                   std::vector<std::string>* out) {
   auto& [kept, judged] = figures_[rule];
   ++judged;
-  if (failure.empty()) {
-    ++kept;
-  } else {
-    out->push_back(rule + ": " + failure);
-  }
+  kept += failure.empty() ? 1 : 0;
+  if (!failure.empty()) out->push_back(rule + ": " + failure);
 }
 
 // What the rules depend on: every file's bytes, but only the names of the
@@ -325,10 +297,10 @@ void Judge::Tally(const std::string& rule, const std::string& failure,
 std::string Judge::StateKey(const MemoryOs& left) const {
   std::string key;
   for (const std::string& path : left.FilesUnder(home_)) {
-    if (EndsWith(path, "/TWTRIM32_REPORT.TXT")) continue;
+    if (path.ends_with("/TWTRIM32_REPORT.TXT")) continue;
     std::string bytes;
     left.ReadFile(path, &bytes);
-    const bool work = IsWorkFile(path, false) && !EndsWith(path, "/VIZIZE.BSY");
+    const bool work = IsWorkFile(path, false) && !path.ends_with("/VIZIZE.BSY");
     key += path + "=" + (work ? "" : std::to_string(std::hash<std::string>()(bytes))) + ";";
   }
   return key;
@@ -374,7 +346,7 @@ std::string Judge::Finished(const SweepRun& run, MemoryOs& after, bool allowInco
     std::string bytes;
     after.ReadFile(path, &bytes);
     const auto original = std::find_if(image_.files.begin(), image_.files.end(), [&](const auto& f) {
-      return EndsWith(f.first, "/" + name) || f.first == name;
+      return f.first.ends_with("/" + name) || f.first == name;
     });
     if (original == image_.files.end() || original->second != bytes) return "backup copy " + path + " is no original";
   }

@@ -2,29 +2,26 @@
 // and the one outcome judge of the fault sweeps, the crash sweeps and the
 // kill tests of the real program. The judge looks at messages, not files:
 //
-//  1. nothing lost: every live original message (its header but for Where
-//     and the thread repairs, its name CRCs, its body) is whole in the live
-//     conference, or the run's backup holds that conference's three files
-//     byte for byte;
-//  2. after a run died, a dry run (its lock gone) calls a conference NO
-//     CHANGES or WOULD PACK only when its live files are the originals or
-//     the packed result: anything else must be an ERROR (or BLOCKED);
+//  1. nothing lost: every live original message is whole in the live
+//     conference (see MissingMessages), or a backup holds that conference's
+//     three original files byte for byte;
+//  2. after a run died, a dry run (its lock gone) calls a conference neither
+//     original nor packed an ERROR (or BLOCKED), never NO CHANGES or WOULD PACK;
 //  3. a later /WRITE by an operator who only deleted the lock and the staged
 //     files never changes a conference that is neither original nor packed;
-//  4. the documented recovery, as the README gives it (lock, intent records
-//     read through a dry run's "interrupted commit" lines: ORIGINAL and
-//     PACKED delete the record, MIXED and UNKNOWN copy PTR, IDX and DAT back
-//     from the named backup directory first; then the staged, rollback and
-//     partial files go), leaves every conference original or packed, a dry
-//     run that says so, and a /WRITE that ends with the packed board;
-//  and for a run that ended by itself under faults: exit code, footer and
-//  report agree; live files are original, or packed after SUCCESS with the
-//  originals in the backup, or (a rollback reported INCOMPLETE) backed up;
-//  no work file is left unless a failed delete or close explains it; every
-//  backup copy is an original.
+//  4. the documented recovery (lock gone; each "interrupted commit" line of a
+//     dry run: ORIGINAL and PACKED delete the intent record, MIXED and UNKNOWN
+//     first copy PTR, IDX and DAT back from the named backup; then the
+//     staged, rollback and partial files go) leaves every conference original
+//     or packed, a dry run that says so, and a /WRITE that packs the board;
+//  and for a run that ended by itself: exit code, footer and report agree;
+//  live files are original, or packed after SUCCESS with the originals backed
+//  up, or backed up after a rollback INCOMPLETE; no work file is left unless
+//  a failed delete or close explains it; every backup copy is an original.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -32,14 +29,10 @@
 
 #include "support/boards.h"
 #include "support/fault_os.h"
-#include "support/full_sweeps.h"
 #include "support/memory_os.h"
 #include "support/report_lines.h"
 
 namespace twtrim::test {
-
-// The home of the boards laid out in a MemoryOs.
-inline constexpr char kMemoryHome[] = "/BBS";
 
 struct SweepRun {
   int exitCode = -1;
@@ -47,6 +40,13 @@ struct SweepRun {
   Lines lines;
   std::vector<CallRecord> log;
 };
+
+// TWTRIM_FULL_SWEEPS set (not "" or "0"): the long proofs (sweeps, kills,
+// concurrent rounds) run their full counts, not the test command's reduced ones.
+inline bool FullSweeps() {
+  const char* value = std::getenv("TWTRIM_FULL_SWEEPS");
+  return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
 
 // Thrown by a crash hook; nothing in the program catches it.
 struct SimulatedCrash {};
@@ -65,13 +65,13 @@ void CrashAtCall(FaultOs& os, uint64_t n);
 std::vector<uint64_t> SweepPoints(const std::vector<CallRecord>& log, uint64_t from,
                                   uint64_t stride, bool everyNameChange = true);
 
-// Every file and directory under `home` of `os`, copied into a MemoryOs at
+// Every file and directory under the real `home`, copied into a MemoryOs at
 // the same path (a real board after a killed run, judged like the others).
-MemoryOs Snapshot(Os& os, const std::string& home);
+MemoryOs Snapshot(const std::string& home);
 
 class Judge {
  public:
-  Judge(BoardImage image, std::string home = kMemoryHome);
+  Judge(BoardImage image, std::string home = "/BBS");
 
   // Empty when the fault-free write packed as the model says.
   const std::string& problem() const { return problem_; }
@@ -91,8 +91,8 @@ class Judge {
   enum class State { kOriginal, kPacked, kOther };
   State StateOf(uint32_t conference, const ConferenceBytes& live) const;
   std::string Path(const std::string& relative) const { return home_ + "/" + relative; }
-  ConferenceBytes Live(MemoryOs& os, uint32_t conference) const;
-  bool BackupHolds(MemoryOs& os, uint32_t conference) const;
+  ConferenceBytes Live(const MemoryOs& os, uint32_t conference) const;
+  bool BackupHolds(const MemoryOs& os, uint32_t conference) const;
   std::string NothingLost(MemoryOs& os) const;
   std::string DryRunTruth(MemoryOs& os);
   std::string NoWriteOnMixed(MemoryOs& os);

@@ -12,16 +12,12 @@ namespace {
 enum class Mode { kRead, kWrite };
 
 // A failure in the Os's own terms: the method's name, no system code.
-bool Fail(Os& os, const char* call, const std::string& path, const char* why) {
+template <typename Result = bool>
+Result Fail(Os& os, const char* call, const std::string& path, const char* why) {
   os.RememberFailure({call, path, "", 0, why});
-  return false;
+  return Result{};
 }
-
-std::unique_ptr<OsFile> FailOpen(Os& os, const char* call, const std::string& path,
-                                 const char* why) {
-  Fail(os, call, path, why);
-  return nullptr;
-}
+constexpr auto FailOpen = Fail<std::unique_ptr<OsFile>>;
 
 class MemoryFile : public OsFile {
  public:
@@ -98,11 +94,6 @@ std::string Parent(const std::string& key) {
   return slash == std::string::npos || slash == 0 ? "/" : key.substr(0, slash);
 }
 
-bool IsAbsolute(const std::string& path) {
-  return (!path.empty() && (path[0] == '/' || path[0] == '\\')) ||
-         (path.size() >= 2 && path[1] == ':');
-}
-
 }  // namespace
 
 MemoryOs::MemoryOs() { directories_.insert("/"); }
@@ -113,23 +104,19 @@ MemoryOs::MemoryOs(const MemoryOs& other)
 }
 
 std::string MemoryOs::Normalise(const std::string& path) const {
-  std::string whole = IsAbsolute(path) ? path : "/" + path;
-  std::replace(whole.begin(), whole.end(), '\\', '/');
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= whole.size()) {
-    size_t end = whole.find('/', start);
-    if (end == std::string::npos) end = whole.size();
-    const std::string part = whole.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
+  std::vector<std::string> parts;  // relative or not, and "C:" too: all below "/"
+  std::string part;
+  for (const char c : path + "/") {
+    if (c != '/' && c != '\\') {
+      part += c;
+      continue;
     }
-    start = end + 1;
+    if (part == ".." && !parts.empty()) parts.pop_back();
+    if (part != ".." && part != "." && !part.empty()) parts.push_back(part);
+    part.clear();
   }
   std::string key;
-  for (const std::string& part : parts) key += "/" + part;
+  for (const std::string& name : parts) key += "/" + name;
   return key.empty() ? "/" : key;
 }
 

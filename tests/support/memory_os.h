@@ -24,7 +24,6 @@ class MemoryOs : public Os {
   MemoryOs(const MemoryOs& other);
   MemoryOs& operator=(const MemoryOs&) = delete;
 
-  // --- the test's side -------------------------------------------------------
   // Creates missing parent directories; replaces the file's bytes in place.
   bool WriteFile(const std::string& path, const std::string& bytes);
   bool ReadFile(const std::string& path, std::string* bytes) const;
@@ -35,7 +34,6 @@ class MemoryOs : public Os {
   std::vector<std::string> FilesUnder(const std::string& directory) const;
   const std::string& stdoutText() const { return stdout_; }
 
-  // --- Os --------------------------------------------------------------------
   std::unique_ptr<OsFile> OpenSharedRead(const std::string& path) override;
   std::unique_ptr<OsFile> CreateNew(const std::string& path) override;
   std::unique_ptr<OsFile> OpenForAppend(const std::string& path) override;

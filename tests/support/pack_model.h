@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,38 +11,23 @@
 
 namespace twtrim::test {
 
-// One message as it sits in a conference's files.
-struct ModelMessage {
-  std::string ptr;   // the 256-byte header
-  std::string idx;   // the 16-byte index entry
-  std::string body;  // its DAT blocks, Records x 128 bytes
-};
-
-// The messages of a conference in slot order; false (with `*error`) when the
-// images do not split into whole records or a body lies outside the DAT.
-bool SplitMessages(const ConferenceBytes& files, std::vector<ModelMessage>* messages,
-                   std::string* error);
-
 enum class PackVerdict {
   kUntouched,  // nothing to purge or repair: the conference is not written
   kWritten,    // purged and/or repaired: `packed` holds the expected files
   kBlocked,    // a purge with replies to messages that never existed
-  kUnusable,   // the images are not a well-formed conference (see `error`)
+  kUnusable,   // the images are not a well-formed conference
 };
 
 struct ExpectedPack {
   PackVerdict verdict = PackVerdict::kUnusable;
   ConferenceBytes packed;  // kWritten only
-  uint32_t kept = 0, purged = 0, repaired = 0;
-  std::string error;
 };
 
 // Deleted messages dropped, bodies compacted in slot order (only when
 // something is purged; otherwise the DAT stays whole and Where unchanged),
 // a reply to itself or to a purged parent made a root of its own (a reply
 // whose parent never existed is left as it is), and the IDX identity taken
-// from the header. Boards with
-// overlapping or unreferenced bodies are outside the model (kUnusable).
+// from the header. Overlapping or unreferenced bodies are outside the model.
 ExpectedPack PackConference(const ConferenceBytes& original);
 
 // The numbers of the original's live messages that `live` does not hold

@@ -18,22 +18,12 @@ std::string Dump(const Lines& lines) {
 Lines ReportLines(std::string_view bytes, bool* allCrLf) {
   Lines lines;
   bool clean = true;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    const size_t lf = bytes.find('\n', start);
-    if (lf == std::string_view::npos) {
-      lines.emplace_back(bytes.substr(start));
-      clean = false;
-      break;
-    }
-    size_t end = lf;
-    if (end > start && bytes[end - 1] == '\r') {
-      --end;
-    } else {
-      clean = false;
-    }
-    lines.emplace_back(bytes.substr(start, end - start));
-    start = lf + 1;
+  for (size_t start = 0; start < bytes.size();) {
+    const size_t end = std::min(bytes.find('\n', start), bytes.size());
+    const bool crLf = end < bytes.size() && end > start && bytes[end - 1] == '\r';
+    clean = clean && crLf;
+    lines.emplace_back(bytes.substr(start, end - start - (crLf ? 1 : 0)));
+    start = end + 1;
   }
   if (allCrLf != nullptr) *allCrLf = clean;
   return lines;
@@ -86,10 +76,7 @@ size_t CountPrefix(const Lines& lines, std::string_view prefix) {
 }
 
 size_t IndexOf(const Lines& lines, std::string_view text) {
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i] == text) return i;
-  }
-  return lines.size();
+  return static_cast<size_t>(std::find(lines.begin(), lines.end(), text) - lines.begin());
 }
 
 std::string JoinExpected(std::string_view directory, std::string_view name) {
