@@ -130,6 +130,12 @@ std::function<void(AppHarness&)> ReplaceLock(bool interrupt) {
 const Outcome kOutcomes[] = {
     {"success", Nothing, 0, kSuccess, Board::kPacked},
     {"dry run", Nothing, 1, {kPreview, kRule, kReleased}, Board::kOriginal, {"/CONF1..2", "/DRYRUN"}},
+    {"dry run finding deletions alone",
+     [](AppHarness& h) {
+       ASSERT_TRUE(h.AddConference(1, MakeConference({board::Root(1, 1), board::Reply(2, 1, 1),
+                                                      board::Deleted(board::Reply(3, 1, 1))})));
+     },
+     1, {kPreview, kRule, kReleased}, Board::kOriginal, {"/CONF1", "/DRYRUN"}},
     {"conference beyond the configured names",
      [](AppHarness& h) { ASSERT_TRUE(h.AddConference(3, Clean())); }, 1,
      {kPreview, kRule, kReleased}, Board::kOriginal, {"/CONF1..3", "/DRYRUN"}},

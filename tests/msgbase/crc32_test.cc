@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string_view>
 #include <vector>
 
 namespace twtrim {
@@ -29,6 +30,15 @@ TEST(Crc32Test, SlicingMatchesBitWiseOnRandomData) {
     }
   }
   EXPECT_EQ(Crc32(data.data(), 4096), reference(data.data(), 4096));
+}
+
+// The fingerprint's second hash is the standard FNV-1a: published values.
+TEST(Crc32Test, FnvMatchesPublishedValues) {
+  const auto fnv = [](std::string_view text) {
+    return FnvUpdate(kFnvStart, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  };
+  EXPECT_EQ(fnv("a"), 0xE40C292Cu);
+  EXPECT_EQ(fnv("foobar"), 0xBF9CF968u);
 }
 
 }  // namespace
