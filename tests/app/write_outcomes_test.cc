@@ -127,15 +127,23 @@ std::function<void(AppHarness&)> ReplaceLock(bool interrupt) {
 }
 #endif
 
+// A dry run exits 1 on each finding by itself: a thread of two, then `third`.
+Outcome DryRunFinding(const char* name, board::MessageShape third) {
+  return {name,
+          [=](AppHarness& h) {
+            ASSERT_TRUE(h.AddConference(
+                1, MakeConference({board::Root(1, 1), board::Reply(2, 1, 1), third})));
+          },
+          1, {kPreview, kRule, kReleased}, Board::kOriginal, {"/CONF1", "/DRYRUN"}};
+}
+
 const Outcome kOutcomes[] = {
     {"success", Nothing, 0, kSuccess, Board::kPacked},
     {"dry run", Nothing, 1, {kPreview, kRule, kReleased}, Board::kOriginal, {"/CONF1..2", "/DRYRUN"}},
-    {"dry run finding deletions alone",
-     [](AppHarness& h) {
-       ASSERT_TRUE(h.AddConference(1, MakeConference({board::Root(1, 1), board::Reply(2, 1, 1),
-                                                      board::Deleted(board::Reply(3, 1, 1))})));
-     },
-     1, {kPreview, kRule, kReleased}, Board::kOriginal, {"/CONF1", "/DRYRUN"}},
+    DryRunFinding("dry run finding deletions alone", board::Deleted(board::Reply(3, 1, 1))),
+    DryRunFinding("dry run finding a DANGER record alone", board::Danger(3, 1)),
+    DryRunFinding("dry run finding an orphan reply alone", board::Reply(3, 99, 1)),
+    DryRunFinding("dry run finding a root without replies alone", board::Root(3, 1)),
     {"conference beyond the configured names",
      [](AppHarness& h) { ASSERT_TRUE(h.AddConference(3, Clean())); }, 1,
      {kPreview, kRule, kReleased}, Board::kOriginal, {"/CONF1..3", "/DRYRUN"}},
