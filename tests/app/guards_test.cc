@@ -91,7 +91,7 @@ TEST(Guards, RefusedBeforeAnythingIsTouched) {
     TwoBoards b;
     const auto [switches, expected] = arrange(b);
     InDirectory cwd(b.live.home());
-    const AppRun run = b.h.Run(switches);
+    const RunResult run = b.h.Run(switches);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(SameLines(run.lines, expected));
     for (AppHarness* board : {&b.h, &b.live}) {
@@ -105,7 +105,7 @@ TEST(Guards, RefusedBeforeAnythingIsTouched) {
   ASSERT_TRUE(h.AddConference(1, kClean));
   Args a = {"/CONF1", "/DRYRUN"};
   a.resize(62, "/V");
-  const AppRun run = h.Run(a);
+  const RunResult run = h.Run(a);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_LT(IndexOf(run.lines, Labelled("Conference config:",
                                         h.ShownHome("TWMCONF.DAT") + " (1 records)")),
@@ -120,9 +120,13 @@ TEST(Guards, KnownLivePathsAreRefusedInOtherSpellings) {
               board::MakeDirectories(dir.Path("c:/tw/MESSAGE")));
   InDirectory cwd(dir.path());
   const std::unique_ptr<Os> real = CreateSystemOs(0, nullptr);
-  for (const std::string home : {"c:/tw/", "C:\\TW\\.", "C:\\TW\\MESSAGE\\..", "C:\\\\TW"}) {
+  // The last: a test home around the live message directory.
+  const std::pair<const char*, const char*> places[] = {
+      {"c:/tw/", "/NOLOG"}, {"C:\\TW\\.", "/NOLOG"}, {"C:\\TW\\MESSAGE\\..", "/NOLOG"},
+      {"C:\\\\TW", "/NOLOG"}, {"C:", "/MSGDIR=C:\\TW\\MESSAGE\\."}};
+  for (const auto& [home, last] : places) {
     SCOPED_TRACE(home);
-    const SweepRun run = RunInProcess(*real, home, {"/CONF1", "/WRITE", "/TESTCOPY", "/NOLOG"});
+    const RunResult run = RunInProcess(*real, home, {"/CONF1", "/WRITE", "/TESTCOPY", last});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(EndsWith(
         run.lines,

@@ -229,6 +229,10 @@ const Outcome kOutcomes[] = {
      SafetyAbort({"SAFETY ABORT: 1 selected file(s) changed during the scan.",
                   "The report must not be trusted as a single consistent message-base snapshot."}),
      Board::kDatTwoChanged},
+    // Unreadable: it names no state and no backup, and still blocks the write.
+    {"intent record of an interrupted commit", Write("MESSAGE/TWMSG01.JNL", "TWTRIM32 COMMIT\r\n"),
+     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal,
+     {"/CONF1..2", "/WRITE"}, {"TWMSG01.JNL"}},
     {"stale staged file", Write("MESSAGE/TWMSG02.DAT.NEW", "stale"), 4,
      {std::string(kBuildFailed) + "2.", kUnchanged, kReleased}, Board::kOriginal,
      {"/CONF1..2", "/WRITE"}, {"TWMSG02.DAT.NEW"}},
@@ -320,7 +324,7 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
   const ConferenceBytes before1 = ReadConference(h, 1), before2 = ReadConference(h, 2);
   o.arrange(h);
   const ConferenceBytes arranged1 = ReadConference(h, 1), arranged2 = ReadConference(h, 2);
-  const AppRun run = h.Run(o.switches);
+  const RunResult run = h.Run(o.switches);
 
   EXPECT_EQ(run.exitCode, o.exitCode);
   EXPECT_TRUE(run.allCrLf);

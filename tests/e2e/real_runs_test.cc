@@ -105,7 +105,9 @@ TEST(Concurrency, OfEightRunsStartedTogetherExactlyOneProceeds) {
     ASSERT_EQ(winners.size(), 1u) << "runs that got the lock";
     const ProcessResult result = winners[0]->Wait();
     everything += result.stdoutBytes;
-    SweepRun won{result.exitCode, false, ReportLines(result.stdoutBytes), {}};
+    RunResult won;
+    won.exitCode = result.exitCode;
+    won.lines = ReportLines(result.stdoutBytes);
     MemoryOs left = Snapshot(home);
     for (const std::string& failure : judge.AfterRun(won, left, false)) ADD_FAILURE() << failure;
     // Appends from different runs never overwrite one another.

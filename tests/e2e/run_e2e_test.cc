@@ -71,6 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"dryrun_concise", {"/ALL", "/DRYRUN", "/HOME=board"}, 2},
                       Case{"dryrun_verbose", {"/ALL", "/DRYRUN", "/V", "/HOME=board"}, 2},
                       Case{"write_success", {"/CONF1..3", "/WRITE", "/TESTCOPY", "/HOME=board"}, 0},
+                      Case{"write_verbose", {"/CONF1..3", "/WRITE", "/TESTCOPY", "/V", "/HOME=board"}, 0},
                       Case{"write_blocked", {"/ALL", "/WRITE", "/HOME=board"}, 2},
                       Case{"usage_error", {"/ALL", "/HOME=board"}, 2},
                       Case{"help", {"/HELP", "/HOME=board"}, 0}),

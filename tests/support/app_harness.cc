@@ -1,14 +1,53 @@
 #include "support/app_harness.h"
 
 #include "app/run_sequence.h"
+#include "safety/tosser_lock.h"
 
 namespace twtrim::test {
+
+namespace {
+
+// The clock and an idle process list for a run.
+void SetScene(FaultOs& os) {
+  os.SetNow(kRunTime);
+  os.SetProcessNames({"init", "bash", "twtrim_tests"});
+}
+
+}  // namespace
+
+RunResult RunWith(FaultOs& os, const std::string& home, const std::vector<std::string>& switches) {
+  std::vector<std::string> arguments = {"twtrim32"};
+  arguments.insert(arguments.end(), switches.begin(), switches.end());
+  arguments.push_back("/HOME=" + home);
+  os.ClearStdout();
+  RunResult run;
+  try {
+    run.exitCode = RunProgram(os, arguments);
+  } catch (const SimulatedCrash&) {
+    // The lock's state is process-wide and a dead process loses it. Every
+    // call fails now, so forgetting it leaves the lock file behind.
+    run.crashed = true;
+    ReleaseSharedTosserLock();
+    ConsoleControlHandler();
+    ReleaseSharedTosserLock();
+  }
+  run.lines = ReportLines(os.stdoutText(), &run.allCrLf);
+  run.log = os.log();
+  return run;
+}
+
+RunResult RunInProcess(Os& os, const std::string& home, const std::vector<std::string>& switches,
+                          const std::function<void(FaultOs&)>& arm) {
+  FaultOs fault(os);
+  SetScene(fault);
+  if (arm) arm(fault);
+  return RunWith(fault, home, switches);
+}
 
 AppHarness::AppHarness(const std::vector<std::string>& names) : home_(dir_.Path("BBS")) {
   real_ = CreateSystemOs(0, nullptr);
   os_ = std::make_unique<FaultOs>(*real_);
-  os_->SetNow(kRunTime);
-  os_->SetProcessNames({"init", "bash", "twtrim_tests"});
+  SetScene(*os_);
   board::Board board;
   if (!board::CreateBoard(home_, names, &board)) {
     ADD_FAILURE() << "cannot create the board in " << home_;
@@ -23,22 +62,6 @@ bool AppHarness::AddConference(uint32_t conference, const board::ConferenceFiles
 
 bool AppHarness::SetCallers(const std::vector<std::pair<uint32_t, board::CallerSlot>>& active) {
   return board::WriteCallerTable(home_, active);
-}
-
-std::vector<std::string> AppHarness::Arguments(const std::vector<std::string>& switches) const {
-  std::vector<std::string> arguments = {"twtrim32"};
-  arguments.insert(arguments.end(), switches.begin(), switches.end());
-  arguments.push_back("/HOME=" + home_);
-  return arguments;
-}
-
-AppRun AppHarness::Run(const std::vector<std::string>& switches) {
-  os_->ClearStdout();
-  AppRun run;
-  run.exitCode = RunProgram(*os_, Arguments(switches));
-  run.output = os_->stdoutText();
-  run.lines = ReportLines(run.output, &run.allCrLf);
-  return run;
 }
 
 std::string AppHarness::ReadFile(const std::string& path) const {

@@ -1,5 +1,5 @@
-// Whole runs of the program inside the test process: a board in a scratch
-// directory, a FaultOs over the real OS with a fixed clock and an idle
+// Whole runs of the program inside the test process, and a board for them in
+// a scratch directory with a FaultOs over the real OS: a fixed clock, an idle
 // process list, and the captured report.
 #pragma once
 
@@ -23,12 +23,25 @@ inline constexpr LocalTime kRunTime{2026, 3, 7, 9, 5, 4};
 inline constexpr char kRunTimeText[] = "2026-03-07 09:05:04";
 inline constexpr char kBackupName[] = "TWTRIM32-20260307-090504";
 
-struct AppRun {
+// What a run of the program gave; the calls only for one in process.
+struct RunResult {
   int exitCode = -1;
-  std::string output;  // standard output, byte for byte
-  Lines lines;         // the same, split at CR LF
+  bool crashed = false;  // it threw SimulatedCrash
+  Lines lines;           // standard output split at CR LF
   bool allCrLf = false;
+  std::vector<CallRecord> log;
 };
+
+// Thrown by a crash hook; nothing in the program catches it.
+struct SimulatedCrash {};
+
+// One whole run with `switches` (program name and /HOME= added) through
+// `os`, which holds the clock and the process list the run sees.
+RunResult RunWith(FaultOs& os, const std::string& home, const std::vector<std::string>& switches);
+// The same through a new FaultOs over `os`, idle and at kRunTime, that `arm`
+// may set up.
+RunResult RunInProcess(Os& os, const std::string& home, const std::vector<std::string>& switches,
+                          const std::function<void(FaultOs&)>& arm = {});
 
 class AppHarness {
  public:
@@ -63,9 +76,7 @@ class AppHarness {
   // The caller table with these slots active.
   bool SetCallers(const std::vector<std::pair<uint32_t, board::CallerSlot>>& active);
 
-  // The argument vector of a run: program name, `switches`, then /HOME=.
-  std::vector<std::string> Arguments(const std::vector<std::string>& switches) const;
-  AppRun Run(const std::vector<std::string>& switches);
+  RunResult Run(const std::vector<std::string>& switches) { return RunWith(*os_, home_, switches); }
 
   // The whole file, or "" when it cannot be read.
   std::string ReadFile(const std::string& path) const;

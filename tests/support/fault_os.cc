@@ -156,15 +156,11 @@ class FaultFile : public OsFile {
 FaultOs::FaultOs(Os& real) : real_(real), state_(std::make_shared<State>(real)) {}
 FaultOs::~FaultOs() = default;
 
-uint64_t FaultOs::calls() const { return state_->log.size(); }
 uint64_t FaultOs::calls(OsCall kind) const {
   return std::count_if(log().begin(), log().end(), [kind](auto& c) { return c.kind == kind; });
 }
 const std::vector<CallRecord>& FaultOs::log() const { return state_->log; }
 void FaultOs::AddFault(const FaultRule& rule) { state_->rules.push_back({rule}); }
-void FaultOs::FailPath(const std::string& pathSuffix) {
-  AddFault({{std::nullopt, pathSuffix, 0}, FaultEffect::kFail, false});
-}
 void FaultOs::FailPath(OsCall kind, const std::string& pathSuffix) {
   AddFault({{kind, pathSuffix, 0}, FaultEffect::kFail, false});
 }

@@ -69,12 +69,10 @@ class FaultOs : public Os {
   explicit FaultOs(Os& real);
   ~FaultOs() override;
 
-  uint64_t calls() const;
   uint64_t calls(OsCall kind) const;
   const std::vector<CallRecord>& log() const;
 
   void AddFault(const FaultRule& rule);
-  void FailPath(const std::string& pathSuffix);  // every call on it
   void FailPath(OsCall kind, const std::string& pathSuffix);
   void ShortNthCall(OsCall kind, uint64_t n);  // Read or Write number n moves half
   void ClearFaults();

@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/run_sequence.h"
 #include "support/pack_model.h"
-#include "safety/tosser_lock.h"
 #include "support/temp_dir.h"
 
 namespace twtrim::test {
@@ -60,7 +58,7 @@ ConferenceBytes Files(const MemoryOs& os, const std::string& directory, uint32_t
 }
 
 // The report names the outcome the exit code stands for.
-std::string ReportAgrees(const SweepRun& run) {
+std::string ReportAgrees(const RunResult& run) {
   const Lines& l = run.lines;
   const std::string footer = Labelled("Exit code:", std::to_string(run.exitCode));
   if (IndexOf(l, "TWTRIM32 REPORT RUN") < l.size() && IndexOf(l, footer) == l.size()) {
@@ -85,7 +83,7 @@ std::string ReportAgrees(const SweepRun& run) {
 // A work file may stay only when the fault fell on the delete that was to
 // remove it, on the close or on the identity check before it (a name not
 // proved to be the run's own is left), or the rollback says INCOMPLETE.
-bool Explained(const std::string& path, const SweepRun& run) {
+bool Explained(const std::string& path, const RunResult& run) {
   if (HasLineStarting(run.lines, "ROLLBACK RESULT: INCOMPLETE")) return true;
   const std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
   return std::ranges::any_of(run.log, [&](const CallRecord& call) {
@@ -96,31 +94,6 @@ bool Explained(const std::string& path, const SweepRun& run) {
 }
 
 }  // namespace
-
-SweepRun RunInProcess(Os& os, const std::string& home, const std::vector<std::string>& switches,
-                      const std::function<void(FaultOs&)>& arm) {
-  FaultOs fault(os);
-  fault.SetNow(kRunTime);
-  fault.SetProcessNames({"init", "bash", "twtrim_tests"});
-  if (arm) arm(fault);
-  std::vector<std::string> arguments = {"twtrim32"};
-  arguments.insert(arguments.end(), switches.begin(), switches.end());
-  arguments.push_back("/HOME=" + home);
-  SweepRun run;
-  try {
-    run.exitCode = RunProgram(fault, arguments);
-  } catch (const SimulatedCrash&) {
-    // The lock's state is process-wide and a dead process loses it. Every
-    // call fails now, so forgetting it leaves the lock file behind.
-    run.crashed = true;
-    ReleaseSharedTosserLock();
-    ConsoleControlHandler();
-    ReleaseSharedTosserLock();
-  }
-  run.lines = ReportLines(fault.stdoutText());
-  run.log = fault.log();
-  return run;
-}
 
 void CrashAtCall(FaultOs& os, uint64_t n) {
   os.AddHook({std::nullopt, "", n}, [&os] {
@@ -218,7 +191,7 @@ void Judge::DeleteWorkFiles(MemoryOs& os, bool journalsToo) const {
 
 std::string Judge::DryRunTruth(MemoryOs& os) {
   os.DeleteFile(Path("MESSAGE/VIZIZE.BSY"));
-  const SweepRun dry = RunInProcess(os, home_, {"/ALL", "/DRYRUN"});
+  const RunResult dry = RunInProcess(os, home_, {"/ALL", "/DRYRUN"});
   const auto results = ByConference(dry.lines);
   for (uint32_t conference : image_.conferences) {
     if (StateOf(conference, Live(os, conference)) != State::kOther) continue;
@@ -237,7 +210,7 @@ std::string Judge::NoWriteOnMixed(MemoryOs& os) {
     const ConferenceBytes live = Live(os, conference);
     if (StateOf(conference, live) == State::kOther) mixed[conference] = live;
   }
-  const SweepRun write = RunInProcess(os, home_, {image_.selector, "/WRITE"});
+  const RunResult write = RunInProcess(os, home_, {image_.selector, "/WRITE"});
   for (const auto& [conference, before] : mixed) {
     if (!(Live(os, conference) == before)) {
       return "a /WRITE (exit " + std::to_string(write.exitCode) + ") rewrote " + Conf(conference) +
@@ -273,7 +246,7 @@ std::string Judge::Recovery(MemoryOs& os) {
       return "after the recovery the original " + Conf(conference) + " is judged \"" + result + "\"";
     }
   }
-  const SweepRun write = RunInProcess(os, home_, {image_.selector, "/WRITE"});
+  const RunResult write = RunInProcess(os, home_, {image_.selector, "/WRITE"});
   for (uint32_t conference : image_.conferences) {
     if (!(Live(os, conference) == packed_[conference])) {
       return "the /WRITE after the recovery (exit " + std::to_string(write.exitCode) +
@@ -322,7 +295,7 @@ std::vector<std::string> Judge::AfterCrash(const MemoryOs& left) {
   return failures;
 }
 
-std::string Judge::Finished(const SweepRun& run, MemoryOs& after, bool allowIncomplete) const {
+std::string Judge::Finished(const RunResult& run, MemoryOs& after, bool allowIncomplete) const {
   if (std::string report = ReportAgrees(run); !report.empty()) return report;
   const bool success = HasLineStarting(run.lines, "WRITE RESULT: SUCCESS");
   const bool incomplete = HasLineStarting(run.lines, "ROLLBACK RESULT: INCOMPLETE");
@@ -353,7 +326,7 @@ std::string Judge::Finished(const SweepRun& run, MemoryOs& after, bool allowInco
   return "";
 }
 
-std::vector<std::string> Judge::AfterRun(const SweepRun& run, MemoryOs& after, bool allowIncomplete) {
+std::vector<std::string> Judge::AfterRun(const RunResult& run, MemoryOs& after, bool allowIncomplete) {
   std::vector<std::string> failures;
   Tally("nothing-lost", NothingLost(after), &failures);
   Tally("finished-run", Finished(run, after, allowIncomplete), &failures);

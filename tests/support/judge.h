@@ -1,5 +1,4 @@
-// Whole runs of the program in process on a MemoryOs, crashes at any call,
-// and the one outcome judge of the fault sweeps, the crash sweeps and the
+// Crashes at any call of an in-process run, and the one outcome judge of the fault sweeps, the crash sweeps and the
 // kill tests of the real program. The judge looks at messages, not files:
 //
 //  1. nothing lost: every live original message is whole in the live
@@ -22,7 +21,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,13 +32,6 @@
 
 namespace twtrim::test {
 
-struct SweepRun {
-  int exitCode = -1;
-  bool crashed = false;
-  Lines lines;
-  std::vector<CallRecord> log;
-};
-
 // TWTRIM_FULL_SWEEPS set (not "" or "0"): the long proofs (sweeps, kills,
 // concurrent rounds) run their full counts, not the test command's reduced ones.
 inline bool FullSweeps() {
@@ -48,13 +39,6 @@ inline bool FullSweeps() {
   return value != nullptr && *value != '\0' && std::string(value) != "0";
 }
 
-// Thrown by a crash hook; nothing in the program catches it.
-struct SimulatedCrash {};
-
-// One whole run with `switches` (program name and /HOME= added) through a
-// FaultOs over `os` that `arm` may set up.
-SweepRun RunInProcess(Os& os, const std::string& home, const std::vector<std::string>& switches,
-                      const std::function<void(FaultOs&)>& arm = {});
 // Call `n` throws SimulatedCrash and every later call fails: the process
 // died just before call n.
 void CrashAtCall(FaultOs& os, uint64_t n);
@@ -76,13 +60,13 @@ class Judge {
   // Empty when the fault-free write packed as the model says.
   const std::string& problem() const { return problem_; }
   const MemoryOs& board() const { return board_; }
-  const SweepRun& baseline() const { return baseline_; }
+  const RunResult& baseline() const { return baseline_; }
   const std::string& home() const { return home_; }
 
   // Rules 1-4 on what a run that died left.
   std::vector<std::string> AfterCrash(const MemoryOs& left);
   // Rule 1 and the finished-run rules.
-  std::vector<std::string> AfterRun(const SweepRun& run, MemoryOs& after, bool allowIncomplete);
+  std::vector<std::string> AfterRun(const RunResult& run, MemoryOs& after, bool allowIncomplete);
 
   // Runs judged and how many kept each rule; Print shows and checks them.
   void Print(const std::string& name) const;
@@ -97,7 +81,7 @@ class Judge {
   std::string DryRunTruth(MemoryOs& os);
   std::string NoWriteOnMixed(MemoryOs& os);
   std::string Recovery(MemoryOs& os);
-  std::string Finished(const SweepRun& run, MemoryOs& after, bool allowIncomplete) const;
+  std::string Finished(const RunResult& run, MemoryOs& after, bool allowIncomplete) const;
   void DeleteWorkFiles(MemoryOs& os, bool journalsToo) const;
   std::string StateKey(const MemoryOs& left) const;
   void Tally(const std::string& rule, const std::string& failure, std::vector<std::string>* out);
@@ -107,7 +91,7 @@ class Judge {
   MemoryOs board_;
   std::map<uint32_t, ConferenceBytes> packed_;
   std::map<uint32_t, std::string> pristine_;  // each conference's dry-run RESULT line
-  SweepRun baseline_;
+  RunResult baseline_;
   std::string problem_;
   std::map<std::string, std::pair<uint64_t, uint64_t>> figures_;  // rule -> kept, judged
   // The rules' findings per state already judged (see StateKey).

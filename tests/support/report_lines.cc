@@ -59,16 +59,6 @@ Lines JoinLines(std::initializer_list<Lines> parts) {
                                        << Dump(lines);
 }
 
-::testing::AssertionResult HasBlock(const Lines& lines, const Lines& block) {
-  for (size_t i = 0; i + block.size() <= lines.size(); ++i) {
-    if (std::equal(block.begin(), block.end(), lines.begin() + static_cast<ptrdiff_t>(i))) {
-      return ::testing::AssertionSuccess();
-    }
-  }
-  return ::testing::AssertionFailure() << "block not found:\n" << Dump(block) << "in report:\n"
-                                       << Dump(lines);
-}
-
 size_t CountPrefix(const Lines& lines, std::string_view prefix) {
   return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
     return line.rfind(prefix, 0) == 0;

@@ -23,8 +23,6 @@ Lines JoinLines(std::initializer_list<Lines> parts);
 ::testing::AssertionResult SameLines(const Lines& lines, const Lines& expected);
 // `lines` ends with exactly `tail`.
 ::testing::AssertionResult EndsWith(const Lines& lines, const Lines& tail);
-// `block` appears in `lines` as consecutive lines.
-::testing::AssertionResult HasBlock(const Lines& lines, const Lines& block);
 // How many lines start with `prefix`.
 size_t CountPrefix(const Lines& lines, std::string_view prefix);
 // Index of the first line equal to `text`, or lines.size().

@@ -56,7 +56,7 @@ class FaultSweep : public ::testing::TestWithParam<NamedBoard> {
   void Run(const std::string& what, const std::function<void(FaultOs&)>& arm, bool crash,
            bool allowIncomplete = false) {
     MemoryOs os(judge_.board());
-    const SweepRun run = RunInProcess(os, judge_.home(), Write(), arm);
+    const RunResult run = RunInProcess(os, judge_.home(), Write(), arm);
     std::vector<std::string> failures =
         crash ? judge_.AfterCrash(os) : judge_.AfterRun(run, os, allowIncomplete);
     if (crash && !run.crashed) failures.push_back("the run ended before the crash point");
@@ -94,7 +94,7 @@ TEST_P(FaultSweep, ASecondFaultDuringTheRollback) {
   if (from == 0) GTEST_SKIP() << "the board has nothing to commit";
   for (uint64_t first : SweepPoints(log, from, 16)) {
     MemoryOs os(judge_.board());
-    const SweepRun once =
+    const RunResult once =
         RunInProcess(os, judge_.home(), Write(), [&](FaultOs& f) { FailAt(f, first); });
     for (uint64_t second : SweepPoints(once.log, first + 1, 32, false)) {
       Run("faults at " + At(log, first) + " and " + At(once.log, second),
@@ -117,7 +117,7 @@ TEST_P(FaultSweep, ACrashAtEachCallOfTheRollback) {
   const uint64_t last = CommitRename(judge_.baseline().log, true);
   if (last == 0) GTEST_SKIP() << "the board has nothing to commit";
   MemoryOs os(judge_.board());
-  const SweepRun failed =
+  const RunResult failed =
       RunInProcess(os, judge_.home(), Write(), [last](FaultOs& f) { FailAt(f, last); });
   ASSERT_NE(IndexOf(failed.lines, "ROLLBACK RESULT: originals restored and verified."),
             failed.lines.size());

@@ -1,8 +1,7 @@
 // Whole /WRITE runs in process on what the outcome table and the fault sweeps
-// do not arrange: the state a killed commit leaves as the next run names it,
-// a backup name another run takes, interrupts held while a conference is
-// half-replaced, names too long to roll back, modes and planted links, the
-// block limit, and the free-space rule.
+// do not arrange: a backup name another run takes, interrupts held while a
+// conference is half-replaced, names too long to roll back, modes and planted
+// links, the block limit, and the free-space rule.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,10 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_sequence.h"
 #include "platform/paths.h"
 #include "support/app_harness.h"
-#include "support/judge.h"
 #include "write/space_check.h"
 
 #ifndef _WIN32
@@ -39,56 +36,6 @@ board::ConferenceFiles SameLengthPack() {
       {ShapeAt(Root(1), 2), ShapeAt(Root(2), 0), ShapeAt(Root(3), 1), Deleted(Bodyless(Root(4)))}, 3);
 }
 
-// The next run names the state of the live files against the intent record,
-// counts it as a validation error and refuses to write; an unreadable record too.
-TEST(CommitGuards, InterruptedCommitIsNamedAndBlocksTheNextWrite) {
-  const struct {
-    const char* state;
-    const char* crashBefore;  // a ReplaceRename, or a DeleteFile of the record
-    bool failIdx = false;     // the IDX rename fails first: the crash is in the rollback
-  } cases[] = {
-      {"ORIGINAL", "TWMSG01.DAT.NEW"},
-      {"MIXED", "TWMSG01.PTR.NEW"},
-      {"MIXED", "TWMSG01.DAT.ROLLBACK", true},  // between the PTR and DAT restores
-      {"PACKED", "TWMSG01.JNL"},
-      {"UNKNOWN", nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.state);
-    AppHarness h;
-    ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
-    std::string backup = "unknown";
-    if (c.crashBefore) {
-      const auto arm = [&c](FaultOs& os) {
-        if (c.failIdx) os.FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
-        const std::string at = c.crashBefore;
-        os.AddHook({at.ends_with(".JNL") ? OsCall::kDeleteFile : OsCall::kReplaceRename, at, 1},
-                   [&os] {
-                     os.AddFault({{std::nullopt, "", 0}, FaultEffect::kFail, false});
-                     throw SimulatedCrash{};
-                   });
-      };
-      ASSERT_TRUE(RunInProcess(h.real(), h.home(), {"/CONF1", "/WRITE"}, arm).crashed);
-      for (const char* name : {"VIZIZE.BSY", "TWMSG01.PTR.NEW", "TWMSG01.IDX.NEW",
-                               "TWMSG01.DAT.NEW", "TWMSG01.PTR.ROLLBACK", "TWMSG01.DAT.ROLLBACK"})
-        h.real().DeleteFile(h.MessagePath(name));
-      backup = h.ShownBackupDir();
-    } else {
-      ASSERT_TRUE(WriteWholeFile(h.MessagePath("TWMSG01.JNL"), "TWTRIM32 COMMIT IN PROGRESS\r\n"));
-    }
-    const ConferenceBytes left = ReadConference(h, 1);
-    const AppRun dry = h.Run({"/CONF1", "/DRYRUN"});
-    EXPECT_EQ(dry.exitCode, 2);
-    EXPECT_TRUE(HasLine(dry.lines, std::string("  ERROR: interrupted commit: live files are ") +
-                                       c.state + "; backup: " + backup) &&
-                HasLine(dry.lines, "  RESULT: ERROR - 1 validation error(s); no write allowed."));
-    const AppRun write = h.Run({"/CONF1", "/WRITE"});
-    EXPECT_EQ(write.exitCode, 2);
-    EXPECT_TRUE(HasLine(write.lines, "WRITE REFUSED: validation errors must be resolved first."));
-    EXPECT_EQ(ReadConference(h, 1), left);
-  }
-}
-
 // Another run creates the timestamped name between this run's choice and
 // its create: this run moves on and never shares that directory.
 TEST(CommitGuards, BackupDirectoryTakenByAnotherRunIsNotShared) {
@@ -97,7 +44,7 @@ TEST(CommitGuards, BackupDirectoryTakenByAnotherRunIsNotShared) {
   const std::string theirs = h.HomePath("TWTRIM32-BACKUPS/") + kBackupName;
   h.os().AddHook({OsCall::kCreateDirectory, kBackupName, 1},
                  [&] { ASSERT_TRUE(h.real().CreateDirectory(theirs)); });
-  const AppRun run = h.Run({"/CONF1", "/WRITE"});
+  const RunResult run = h.Run({"/CONF1", "/WRITE"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(HasLine(run.lines, Labelled("Backup directory:", h.ShownBackupDir() + "-01")));
   std::vector<DirEntry> entries;
@@ -126,7 +73,7 @@ TEST(CommitGuards, InterruptsWaitWhileAConferenceIsHalfReplaced) {
     if (failCommit) os.FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
     std::vector<bool> heldAtRename;
     os.AddHook({OsCall::kReplaceRename, "", 0}, [&] { heldAtRename.push_back(os.held); });
-    EXPECT_EQ(RunProgram(os, h.Arguments({"/CONF1", "/WRITE"})), failCommit ? 4 : 0);
+    EXPECT_EQ(RunWith(os, h.home(), {"/CONF1", "/WRITE"}).exitCode, failCommit ? 4 : 0);
     size_t rename = 0, live = 0;
     for (const CallRecord& call : os.log()) {
       if (call.kind != OsCall::kReplaceRename) continue;
@@ -169,7 +116,7 @@ TEST(CommitGuards, NamesTheRollbackNeedsMustFitBeforeTheWrite) {
   while (deep.size() < 495)
     deep += "/" + std::string(std::min<size_t>(200, 494 - deep.size()), 'd');
   ASSERT_TRUE(board::MakeDirectories(deep) && board::WriteConference(deep, 1, SameLengthPack()));
-  const AppRun run = h.Run({"/CONF1", "/WRITE", "/MSGDIR=" + deep});
+  const RunResult run = h.Run({"/CONF1", "/WRITE", "/MSGDIR=" + deep});
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_TRUE(HasLine(run.lines,
                       "WRITE ERROR: a file name needed to commit or roll back CONF1 "
