@@ -147,12 +147,16 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
              With(Root(5), [](auto& s) { s.wrongToCrc = true; })}),
        {"  ERROR: duplicate MsgNumber count: 2",
         "  ERROR: records with non-boolean TM/TS/Deleted flags: 3", kCrc + "1", errors(6)}},
-      // A From or To past its field also fails the name check; a subject may
-      // fill its 144 bytes.
-      {"From", lengthOf(PtrRecord::kFromLength, 31), {kPast, kCrc + "1", errors(2)}},
-      {"To", lengthOf(PtrRecord::kToLength, 62), {kPast, kCrc + "1", errors(2)}},
-      {"Subject", lengthOf(PtrRecord::kSubjectLength, 145), {kPast, errors(1)}},
-      {"full Subject", lengthOf(PtrRecord::kSubjectLength, 144), {"  RESULT: NO CHANGES."}},
+      // A From or To past its field also fails the name check; names and a
+      // subject may fill their fields. Length bytes at 18, 49 and 111.
+      {"From", lengthOf(18, 31), {kPast, kCrc + "1", errors(2)}},
+      {"To", lengthOf(49, 62), {kPast, kCrc + "1", errors(2)}},
+      {"Subject", lengthOf(111, 145), {kPast, errors(1)}},
+      {"full Subject", lengthOf(111, 144), {"  RESULT: NO CHANGES."}},
+      {"full names",
+       Conf({Root(1), With(Reply(2, 1), [](auto& s) { s.from.assign(30, 'f'); }),
+             With(Reply(3, 1), [](auto& s) { s.to.assign(61, 't'); })}),
+       {"  RESULT: NO CHANGES."}},
       {"overlaps, unreferenced blocks, orphans and stale IDX alone never block",
        Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Reply(3, 99),
              With(Reply(4, 1), [](auto& s) { s.staleIdx = true; })}, 1),
