@@ -37,11 +37,18 @@ RunResult RunWith(FaultOs& os, const std::string& home, const std::vector<std::s
 }
 
 RunResult RunInProcess(Os& os, const std::string& home, const std::vector<std::string>& switches,
-                          const std::function<void(FaultOs&)>& arm) {
+                       const std::function<void(FaultOs&)>& arm) {
   FaultOs fault(os);
   SetScene(fault);
   if (arm) arm(fault);
   return RunWith(fault, home, switches);
+}
+
+void CrashAtCall(FaultOs& os, uint64_t n) {
+  os.AddHook({std::nullopt, "", n}, [&os] {
+    os.AddFault({{std::nullopt, "", 0}, FaultEffect::kFail, false});
+    throw SimulatedCrash{};
+  });
 }
 
 AppHarness::AppHarness(const std::vector<std::string>& names) : home_(dir_.Path("BBS")) {

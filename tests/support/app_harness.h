@@ -1,6 +1,6 @@
-// Whole runs of the program inside the test process, and a board for them in
-// a scratch directory with a FaultOs over the real OS: a fixed clock, an idle
-// process list, and the captured report.
+// Whole runs of the program inside the test process, a crash at any call
+// included, and a board for them in a scratch directory with a FaultOs over
+// the real OS: a fixed clock, an idle process list, and the captured report.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +34,9 @@ struct RunResult {
 
 // Thrown by a crash hook; nothing in the program catches it.
 struct SimulatedCrash {};
+// Call `n` throws SimulatedCrash and every later call fails: the process
+// died just before call n.
+void CrashAtCall(FaultOs& os, uint64_t n);
 
 // One whole run with `switches` (program name and /HOME= added) through
 // `os`, which holds the clock and the process list the run sees.
@@ -41,7 +44,7 @@ RunResult RunWith(FaultOs& os, const std::string& home, const std::vector<std::s
 // The same through a new FaultOs over `os`, idle and at kRunTime, that `arm`
 // may set up.
 RunResult RunInProcess(Os& os, const std::string& home, const std::vector<std::string>& switches,
-                          const std::function<void(FaultOs&)>& arm = {});
+                       const std::function<void(FaultOs&)>& arm = {});
 
 class AppHarness {
  public:

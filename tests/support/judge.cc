@@ -95,13 +95,6 @@ bool Explained(const std::string& path, const RunResult& run) {
 
 }  // namespace
 
-void CrashAtCall(FaultOs& os, uint64_t n) {
-  os.AddHook({std::nullopt, "", n}, [&os] {
-    os.AddFault({{std::nullopt, "", 0}, FaultEffect::kFail, false});
-    throw SimulatedCrash{};
-  });
-}
-
 std::vector<uint64_t> SweepPoints(const std::vector<CallRecord>& log, uint64_t from,
                                   uint64_t stride, bool everyNameChange) {
   if (FullSweeps()) stride = 1;

@@ -1,5 +1,6 @@
-// Crashes at any call of an in-process run, and the one outcome judge of the fault sweeps, the crash sweeps and the
-// kill tests of the real program. The judge looks at messages, not files:
+// The one outcome judge of the fault sweeps, the crash sweeps and the kill
+// tests of the real program, and where the sweeps stop. The judge looks at
+// messages, not files:
 //
 //  1. nothing lost: every live original message is whole in the live
 //     conference (see MissingMessages), or a backup holds that conference's
@@ -38,10 +39,6 @@ inline bool FullSweeps() {
   const char* value = std::getenv("TWTRIM_FULL_SWEEPS");
   return value != nullptr && *value != '\0' && std::string(value) != "0";
 }
-
-// Call `n` throws SimulatedCrash and every later call fails: the process
-// died just before call n.
-void CrashAtCall(FaultOs& os, uint64_t n);
 
 // The calls of `log` from `from` on a sweep stops at: all of them with
 // TWTRIM_FULL_SWEEPS, otherwise every `stride`th plus (`everyNameChange`)
