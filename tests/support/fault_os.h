@@ -113,11 +113,15 @@ class FaultOs : public Os {
   bool FreeSpace(const std::string& directory, uint64_t* bytes) override;
   LocalTime Now() override { return now_ ? *now_ : real_.Now(); }
   void WriteStdout(const char* data, size_t size) override { stdout_.append(data, size); }
-  // The console never forwards, and no handler reaches the real process.
+  // The console never forwards, and no handler reaches the real process;
+  // a hold of interrupts is only noted.
   bool IsInteractiveConsole() override { return false; }
   bool ConsoleSize(int*, int*) override { return false; }
   bool ReadKeyEvent(KeyEvent*) override { return false; }
   void InstallControlHandler(ControlHandler) override {}
+  void HoldControlEvents() override { eventsHeld_ = true; }
+  void ReleaseControlEvents() override { eventsHeld_ = false; }
+  bool eventsHeld() const { return eventsHeld_; }
   std::vector<std::string> CommandLineArguments() override { return real_.CommandLineArguments(); }
   // Kept with the real Os: a call failed by rule is "<OsCallName> <path>: failed by test rule".
   const OsFailure& LastFailure() const override { return real_.LastFailure(); }
@@ -140,6 +144,7 @@ class FaultOs : public Os {
   std::optional<LocalTime> now_;
   std::optional<uint64_t> freeSpace_;
   bool failProcessList_ = false;
+  bool eventsHeld_ = false;
 };
 
 }  // namespace twtrim

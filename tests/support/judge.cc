@@ -319,7 +319,8 @@ std::string Judge::Finished(const RunResult& run, MemoryOs& after, bool allowInc
   return "";
 }
 
-std::vector<std::string> Judge::AfterRun(const RunResult& run, MemoryOs& after, bool allowIncomplete) {
+std::vector<std::string> Judge::AfterRun(const RunResult& run, MemoryOs& after,
+                                         bool allowIncomplete) {
   std::vector<std::string> failures;
   Tally("nothing-lost", NothingLost(after), &failures);
   Tally("finished-run", Finished(run, after, allowIncomplete), &failures);

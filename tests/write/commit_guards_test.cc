@@ -52,30 +52,19 @@ TEST(CommitGuards, BackupDirectoryTakenByAnotherRunIsNotShared) {
   EXPECT_TRUE(entries.empty());
 }
 
-// An Os that tells whether interrupts are held at each rename.
-class HoldWatchOs : public FaultOs {
- public:
-  using FaultOs::FaultOs;
-  void HoldControlEvents() override { held = true; }
-  void ReleaseControlEvents() override { held = false; }
-  bool held = false;
-};
-
 // Every rename of a live file, of the commit and of its rollback, happens
 // while interrupts are held; they are let go during the scan and at the end.
 TEST(CommitGuards, InterruptsWaitWhileAConferenceIsHalfReplaced) {
   for (bool failCommit : {false, true}) {
     AppHarness h;
     ASSERT_TRUE(h.AddConference(1, SameLengthPack()));
-    HoldWatchOs os(h.real());
-    os.SetNow(kRunTime);
-    os.SetProcessNames({"init"});
+    FaultOs& os = h.os();
     if (failCommit) os.FailPath(OsCall::kReplaceRename, "TWMSG01.IDX.NEW");
     std::vector<bool> heldAtRename;
-    os.AddHook({OsCall::kReplaceRename, "", 0}, [&] { heldAtRename.push_back(os.held); });
+    os.AddHook({OsCall::kReplaceRename, "", 0}, [&] { heldAtRename.push_back(os.eventsHeld()); });
     bool heldInScan = true;  // a long scan stays open to Ctrl+C
-    os.AddHook({OsCall::kOpenSharedRead, "TWMSG01.PTR", 1}, [&] { heldInScan = os.held; });
-    EXPECT_EQ(RunWith(os, h.home(), {"/CONF1", "/WRITE"}).exitCode, failCommit ? 4 : 0);
+    os.AddHook({OsCall::kOpenSharedRead, "TWMSG01.PTR", 1}, [&] { heldInScan = os.eventsHeld(); });
+    EXPECT_EQ(h.Run({"/CONF1", "/WRITE"}).exitCode, failCommit ? 4 : 0);
     size_t rename = 0, live = 0;
     for (const CallRecord& call : os.log()) {
       if (call.kind != OsCall::kReplaceRename) continue;
@@ -86,7 +75,7 @@ TEST(CommitGuards, InterruptsWaitWhileAConferenceIsHalfReplaced) {
       ++rename;
     }
     EXPECT_EQ(live, failCommit ? 6u : 4u);  // the record's, then DAT, PTR (, IDX)
-    EXPECT_FALSE(os.held || heldInScan);
+    EXPECT_FALSE(os.eventsHeld() || heldInScan);
   }
 }
 
