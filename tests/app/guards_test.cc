@@ -107,9 +107,8 @@ TEST(Guards, RefusedBeforeAnythingIsTouched) {
   a.resize(62, "/V");
   const RunResult run = h.Run(a);
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_LT(IndexOf(run.lines, Labelled("Conference config:",
-                                        h.ShownHome("TWMCONF.DAT") + " (1 records)")),
-            run.lines.size());
+  EXPECT_TRUE(HasLine(run.lines,
+                      Labelled("Conference config:", h.ShownHome("TWMCONF.DAT") + " (1 records)")));
 }
 
 #ifndef _WIN32

@@ -12,7 +12,7 @@
 #include "board/board_builder.h"
 #include "report/report_output.h"
 #include "scan/conference_scan.h"
-#include "support/fault_os.h"
+#include "support/app_harness.h"
 #include "support/report_lines.h"
 #include "support/temp_dir.h"
 
@@ -20,18 +20,6 @@ namespace twtrim::test {
 namespace {
 
 using namespace board;
-
-ConferenceFiles Conf(std::initializer_list<MessageShape> shapes, uint32_t unreferenced = 0) {
-  ConferenceBuilder b;
-  for (const MessageShape& shape : shapes) b.Add(shape);
-  b.AddUnreferencedBlocks(unreferenced);
-  return b.files();
-}
-
-MessageShape At(MessageShape shape, uint16_t where) {
-  shape.where = where;
-  return shape;
-}
 
 template <typename Change>
 MessageShape With(MessageShape shape, Change change) {
@@ -100,7 +88,7 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
     return "  RESULT: ERROR - " + std::to_string(count) + " validation error(s); no write allowed.";
   };
   const auto lengthOf = [](size_t field, uint8_t length) {
-    ConferenceFiles files = Conf({Root(1), Reply(2, 1)});
+    ConferenceFiles files = MakeConference({Root(1), Reply(2, 1)});
     files.ptr[1].bytes[field] = length;
     return files;
   };
@@ -114,37 +102,41 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
     Lines lines;
   } cases[] = {
       // With a deletion, each reason alone blocks the pack.
-      {"blocked: unreferenced", Conf({Root(1), Reply(2, 1), Deleted(Reply(3, 1))}, 2),
+      {"blocked: unreferenced", MakeConference({Root(1), Reply(2, 1), Deleted(Reply(3, 1))}, 2),
        {kBlocked + "unreferenced DAT=2.", "  FINDINGS: unreferenced-DAT=2"}},
-      {"blocked: orphan", Conf({Root(1), Reply(2, 1), Deleted(Reply(3, 99))}),
+      {"blocked: orphan", MakeConference({Root(1), Reply(2, 1), Deleted(Reply(3, 99))}),
        {kBlocked + "orphan replies=1.", "  FINDINGS: orphan-replies=1"}},
       {"blocked: deleted record sharing a live body",
-       Conf({Root(1, 2), At(Deleted(Reply(2, 1, 1)), 1)}),
+       MakeConference({Root(1, 2), ShapeAt(Deleted(Reply(2, 1, 1)), 1)}),
        {kBlocked + "DAT overlaps=1.", "  FINDINGS: DAT-overlaps=1"}},
       {"deleted bodyless record is purged",
-       Conf({Root(1), Reply(2, 1), Deleted(Bodyless(Reply(3, 1)))}),
+       MakeConference({Root(1), Reply(2, 1), Deleted(Bodyless(Reply(3, 1)))}),
        {pack("1; DANGER fixes=0; reply links cleared=0; PTR/IDX 3 -> 2; DAT 2 -> 2; reclaim=272"),
         "  FINDINGS: bodyless=1"}},
-      {"a live DANGER alone is fixed in place", Conf({Root(1), Reply(2, 1), Danger(3)}),
+      {"a live DANGER alone is fixed in place", MakeConference({Root(1), Reply(2, 1), Danger(3)}),
        {pack("0; DANGER fixes=1; reply links cleared=0; PTR/IDX 3 -> 3; DAT 3 -> 3; reclaim=0")}},
-      {"deleted reply to a deleted parent", Conf({Deleted(Root(1)), Deleted(Reply(2, 1))}),
+      {"deleted reply to a deleted parent",
+       MakeConference({Deleted(Root(1)), Deleted(Reply(2, 1))}),
        {pack("2; DANGER fixes=0; reply links cleared=0; PTR/IDX 2 -> 0; DAT 2 -> 0; reclaim=800")}},
       {"either CRC convention per field, empty names",
-       Conf({With(Root(1), [](MessageShape& s) { s.complementToCrc = true; }),
-             With(Reply(2, 1), [](auto& s) { s.complementFromCrc = s.complementToCrc = true; }),
-             With(Reply(3, 1), [](MessageShape& s) { s.from = s.to = ""; })}),
+       MakeConference(
+           {With(Root(1), [](MessageShape& s) { s.complementToCrc = true; }),
+            With(Reply(2, 1), [](auto& s) { s.complementFromCrc = s.complementToCrc = true; }),
+            With(Reply(3, 1), [](MessageShape& s) { s.from = s.to = ""; })}),
        {"  RESULT: NO CHANGES."}},
-      {"a bodyless Where may equal the block count", Conf({Root(1, 2), At(Bodyless(Root(2)), 2)}),
+      {"a bodyless Where may equal the block count",
+       MakeConference({Root(1, 2), ShapeAt(Bodyless(Root(2)), 2)}),
        {"  RESULT: NO CHANGES.", "  FINDINGS: bodyless=1 root-no-child=2"}},
-      {"but not pass it", Conf({Root(1, 2), At(Bodyless(Root(2)), 3)}),
+      {"but not pass it", MakeConference({Root(1, 2), ShapeAt(Bodyless(Root(2)), 3)}),
        {"    ERROR slot 2: DAT range Where=3 Records=0 exceeds DAT count 2.", errors(1)}},
       // Each repeat of a number and each record with a flag of 2 counts; the
       // deletion, the overlap and the orphan reply are outranked.
       {"every error, in order",
-       Conf({Root(1, 2), At(Root(1), 0), Root(1), With(Root(2), [](auto& s) { s.tm = 2; }),
-             With(Root(3), [](auto& s) { s.ts = 2; }),
-             With(Reply(4, 99), [](auto& s) { s.deleted = 2; }),
-             With(Root(5), [](auto& s) { s.wrongToCrc = true; })}),
+       MakeConference({Root(1, 2), ShapeAt(Root(1), 0), Root(1),
+                       With(Root(2), [](auto& s) { s.tm = 2; }),
+                       With(Root(3), [](auto& s) { s.ts = 2; }),
+                       With(Reply(4, 99), [](auto& s) { s.deleted = 2; }),
+                       With(Root(5), [](auto& s) { s.wrongToCrc = true; })}),
        {"  ERROR: duplicate MsgNumber count: 2",
         "  ERROR: records with non-boolean TM/TS/Deleted flags: 3", kCrc + "1", errors(6)}},
       // A From or To past its field also fails the name check; names and a
@@ -154,12 +146,13 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
       {"Subject", lengthOf(111, 145), {kPast, errors(1)}},
       {"full Subject", lengthOf(111, 144), {"  RESULT: NO CHANGES."}},
       {"full names",
-       Conf({Root(1), With(Reply(2, 1), [](auto& s) { s.from.assign(30, 'f'); }),
-             With(Reply(3, 1), [](auto& s) { s.to.assign(61, 't'); })}),
+       MakeConference({Root(1), With(Reply(2, 1), [](auto& s) { s.from.assign(30, 'f'); }),
+                       With(Reply(3, 1), [](auto& s) { s.to.assign(61, 't'); })}),
        {"  RESULT: NO CHANGES."}},
       {"overlaps, unreferenced blocks, orphans and stale IDX alone never block",
-       Conf({Root(1, 2), At(Reply(2, 1, 2), 0), Reply(3, 99),
-             With(Reply(4, 1), [](auto& s) { s.staleIdx = true; })}, 1),
+       MakeConference({Root(1, 2), ShapeAt(Reply(2, 1, 2), 0), Reply(3, 99),
+                       With(Reply(4, 1), [](auto& s) { s.staleIdx = true; })},
+                      1),
        {"  RESULT: NO CHANGES.",
         "  FINDINGS: orphan-replies=1 stale-IDX=1 DAT-overlaps=2 unreferenced-DAT=1"}},
   };
@@ -169,7 +162,7 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
 TEST_F(RecordAnalysisTest, ManyRecordsOnOneBlockSaturateWithoutMiscounting) {
   ConferenceBuilder b;
   b.Add(Root(1, 2));
-  for (int32_t n = 2; n <= 300; ++n) b.Add(At(Root(n), 1));
+  for (int32_t n = 2; n <= 300; ++n) b.Add(ShapeAt(Root(n), 1));
   const ScanResult r = Scan(b.files());
   EXPECT_EQ(r.scan.datOverlapBlocks, 1u);
   EXPECT_EQ(r.scan.unreferencedDat, 0u);
@@ -205,7 +198,7 @@ TEST_F(RecordAnalysisTest, OverlapCountsMatchANaiveCountOverRandomRanges) {
                                 " overlaps " + std::to_string(shared) +
                                 " already-referenced DAT record(s).");
       }
-      b.Add(At(Root(n, length), where));
+      b.Add(ShapeAt(Root(n, length), where));
     }
     const ScanResult r = Scan(b.files(), true);
     EXPECT_EQ(r.scan.datOverlapBlocks, overlaps) << round;
@@ -232,7 +225,8 @@ TEST_F(RecordAnalysisTest, RangeEndingAtTheLastAddressableBlock) {
                     "16-bit PTR Where field."},
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(WriteConference(messageDir_, 1, Conf({At(Root(1, c.records), 65530)})));
+    const ConferenceFiles files = MakeConference({ShapeAt(Root(1, c.records), 65530)});
+    ASSERT_TRUE(WriteConference(messageDir_, 1, files));
     std::filesystem::resize_file(FilePath("DAT"), uint64_t{c.blocks} * 128);
     const ScanResult r = Scan();
     EXPECT_EQ(r.lines[2], c.line);
@@ -274,11 +268,12 @@ TEST_F(RecordAnalysisTest, DumpTagsAndTheirOrder) {
     bool write;
     Lines heads;
   } cases[] = {
-      {"deleted bodyless DANGER, write mode", Conf({Deleted(Bodyless(Danger(4)))}), true,
+      {"deleted bodyless DANGER, write mode", MakeConference({Deleted(Bodyless(Danger(4)))}), true,
        {"WILL-PURGE slot 1", "BODYLESS-NOT-PURGED slot 1", "DANGER slot 1"}},
-      {"invalid range", Conf({At(Danger(5, 2), 9)}), false,
+      {"invalid range", MakeConference({ShapeAt(Danger(5, 2), 9)}), false,
        {"ERROR slot 1", "INVALID-DAT slot 1", "DANGER slot 1"}},
-      {"thread pass, dry run", Conf({Root(1), Reply(2, 99), Deleted(Root(3)), Reply(4, 3)}), false,
+      {"thread pass, dry run",
+       MakeConference({Root(1), Reply(2, 99), Deleted(Root(3)), Reply(4, 3)}), false,
        {"WOULD-PURGE slot 3", "ROOT-NO-CHILD slot 1", "ORPHAN-REPLY slot 2",
         "WOULD-CLEAR-DELETED-PARENT slot 4"}},
   };

@@ -61,12 +61,12 @@ ConferenceBytes Files(const MemoryOs& os, const std::string& directory, uint32_t
 std::string ReportAgrees(const RunResult& run) {
   const Lines& l = run.lines;
   const std::string footer = Labelled("Exit code:", std::to_string(run.exitCode));
-  if (IndexOf(l, "TWTRIM32 REPORT RUN") < l.size() && IndexOf(l, footer) == l.size()) {
+  if (HasLine(l, "TWTRIM32 REPORT RUN") && !HasLine(l, footer)) {
     return "the footer does not say \"" + footer + "\"";
   }
   switch (run.exitCode) {
     case 0: return HasLineStarting(l, "WRITE RESULT: SUCCESS") ||
-                           IndexOf(l, "WRITE RESULT: NO CHANGES") < l.size() ||
+                           HasLine(l, "WRITE RESULT: NO CHANGES") ||
                            !HasLineStarting(l, "WRITE RESULT")
                        ? "" : "exit 0 without SUCCESS";
     case 1: return HasLineStarting(l, "PREVIEW RESULT: ") ? "" : "exit 1 without a preview";

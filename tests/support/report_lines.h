@@ -27,6 +27,10 @@ Lines JoinLines(std::initializer_list<Lines> parts);
 size_t CountPrefix(const Lines& lines, std::string_view prefix);
 // Index of the first line equal to `text`, or lines.size().
 size_t IndexOf(const Lines& lines, std::string_view text);
+// Some line equals `text`.
+inline bool HasLine(const Lines& lines, std::string_view text) {
+  return IndexOf(lines, text) < lines.size();
+}
 
 // `directory` and `name` joined the way the program joins them.
 std::string JoinExpected(std::string_view directory, std::string_view name);

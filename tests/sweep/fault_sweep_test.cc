@@ -119,8 +119,7 @@ TEST_P(FaultSweep, ACrashAtEachCallOfTheRollback) {
   MemoryOs os(judge_.board());
   const RunResult failed =
       RunInProcess(os, judge_.home(), Write(), [last](FaultOs& f) { FailAt(f, last); });
-  ASSERT_NE(IndexOf(failed.lines, "ROLLBACK RESULT: originals restored and verified."),
-            failed.lines.size());
+  ASSERT_TRUE(HasLine(failed.lines, "ROLLBACK RESULT: originals restored and verified."));
   for (uint64_t k : SweepPoints(failed.log, last + 1, 2)) {
     Run("crash in the rollback before " + At(failed.log, k), [&](FaultOs& f) {
       FailAt(f, last);

@@ -26,8 +26,6 @@ using board::Bodyless;
 using board::Deleted;
 using board::Root;
 
-bool HasLine(const Lines& lines, std::string_view text) { return IndexOf(lines, text) < lines.size(); }
-
 // The only purged message is bodyless and the bodies lie out of slot order:
 // the pack rewrites the DAT without changing its length, so old headers over
 // the new DAT look like a clean base in which messages show others' bodies.

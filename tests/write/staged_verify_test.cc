@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "board/board_builder.h"
-#include "support/fault_os.h"
+#include "support/app_harness.h"
 #include "support/temp_dir.h"
 #include "write/conference_plan.h"
 #include "write/staged_rebuild.h"
@@ -80,11 +80,8 @@ TEST(StagedVerify, EachRequirementOnTheFilesIsEnforced) {
     for (bool purged : {true, false}) {
       SCOPED_TRACE(std::string(defect.name) + (purged ? " after a purge" : " without purge"));
       // A sound packed conference: bodies in blocks 0..1, 2, 3, one bodyless record.
-      board::ConferenceBuilder b;
-      for (const board::MessageShape& m :
-           {Root(1, 2), board::Reply(2, 1, 1), Root(3, 1), board::Bodyless(Root(4))})
-        b.Add(m);
-      Files staged = b.files();
+      Files staged = test::MakeConference(
+          {Root(1, 2), board::Reply(2, 1, 1), Root(3, 1), board::Bodyless(Root(4))});
       if (defect.files) defect.files(&staged);
       // A plan whose scan projects exactly the staged files' counts.
       ConferenceScan scan;
