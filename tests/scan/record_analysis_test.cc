@@ -259,6 +259,11 @@ TEST_F(RecordAnalysisTest, ShortOrFailedReadOrSeekStopsTheAnalysis) {
   r = Scan();
   EXPECT_EQ(r.lines, (Lines{"", "CONF 01", "  ERROR: cannot seek PTR/IDX to start.", kError}));
   EXPECT_FALSE(r.scan.needsAction);
+  // A read that delivers part of a record is only read on from.
+  os_.ClearFaults();
+  const Lines whole = Scan(true).lines;
+  os_.AddFault({{OsCall::kRead, "TWMSG01.PTR", 1}, FaultEffect::kShort});
+  EXPECT_EQ(Scan(true).lines, whole);
 }
 
 TEST_F(RecordAnalysisTest, DumpTagsAndTheirOrder) {

@@ -122,13 +122,13 @@ class FaultFile : public OsFile {
     *got = 0;
     const Verdict v = state_->Enter(OsCall::kRead, path_);
     return v != Verdict::kFail &&
-           real_->Read(buffer, v == Verdict::kShort ? count / 2 : count, got);
+           real_->Read(buffer, v == Verdict::kShort ? count / 3 : count, got);
   }
   bool Write(const void* buffer, uint32_t count, uint32_t* put) override {
     *put = 0;
     const Verdict v = state_->Enter(OsCall::kWrite, path_);
     return v != Verdict::kFail &&
-           real_->Write(buffer, v == Verdict::kShort ? count / 2 : count, put);
+           real_->Write(buffer, v == Verdict::kShort ? count / 3 : count, put);
   }
   bool Seek(uint64_t offset) override { return Pass(OsCall::kSeek) && real_->Seek(offset); }
   bool SeekToEnd() override { return Pass(OsCall::kSeekToEnd) && real_->SeekToEnd(); }

@@ -46,7 +46,9 @@ struct CallMatch {
 
 enum class FaultEffect {
   kFail,   // the call fails without reaching the real Os
-  kShort,  // Read/Write move half the bytes asked for (count / 2); other kinds fail
+  // Read/Write move a third of the bytes asked for (count / 3: not a whole
+  // number of records); other kinds fail.
+  kShort,
 };
 
 struct FaultRule {
@@ -74,7 +76,7 @@ class FaultOs : public Os {
 
   void AddFault(const FaultRule& rule);
   void FailPath(OsCall kind, const std::string& pathSuffix);
-  void ShortNthCall(OsCall kind, uint64_t n);  // Read or Write number n moves half
+  void ShortNthCall(OsCall kind, uint64_t n);  // Read or Write number n moves a third
   void ClearFaults();
 
   // Runs `action` before each call that matches (nth 0: every match).
