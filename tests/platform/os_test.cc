@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <thread>
@@ -318,6 +319,23 @@ int InChild(Body body) {
   if (pid == 0) _exit(0);
   int status = 0;
   return waitpid(pid, &status, 0) == pid ? status : -1;
+}
+
+// A disk that takes no more (here the file-size limit, as a full disk would
+// refuse) fails the write with the system's reason; it is not retried.
+TEST_F(OsTest, AWriteTheDiskRefusesFails) {
+  const int status = InChild([&] {
+    const struct rlimit four = {4, 4};
+    signal(SIGXFSZ, SIG_IGN);
+    alarm(10);  // a write retried for ever ends the child
+    std::unique_ptr<OsFile> file = os_->CreateNew(P("FULL"));
+    uint32_t put = 9;
+    const bool refused = file && setrlimit(RLIMIT_FSIZE, &four) == 0 &&
+                         WriteExact(*file, "four", 4) && !file->Write("more", 4, &put) &&
+                         put == 0 && os_->LastFailure().code == EFBIG;
+    _exit(refused ? 0 : 1);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // What the lock release does, reachable from the handler without arguments.
