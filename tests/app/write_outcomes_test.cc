@@ -33,7 +33,7 @@ ConferenceFiles Repair() {
 ConferenceFiles Clean() { return MakeConference({board::Root(1, 1), board::Reply(2, 1, 1)}); }
 ConferenceBytes Packed(const ConferenceFiles& f) { return PackConference(ToBytes(f)).packed; }
 
-// kDatTwoChanged: as arranged but for TWMSG02.DAT, which someone else changed.
+// kDatTwoChanged: as arranged but for TWMSG02.DAT, which someone else changed or removed.
 // kDatOneChanged: all restored but TWMSG01.DAT, packed and then changed by someone else
 // after the commit: the rollback leaves it.
 enum class Board { kOriginal, kPacked, kDatTwoChanged, kDatOneChanged };
@@ -78,6 +78,7 @@ struct Outcome {
   Board board;
   std::vector<std::string> switches = {"/CONF1..2", "/WRITE"};
   std::vector<std::string> leftovers = {};
+  const char* shows = "";  // the start of a line the report holds before its ending
 };
 
 void PrintTo(const Outcome& o, std::ostream* out) { *out << o.name; }
@@ -184,7 +185,12 @@ const Outcome kOutcomes[] = {
      2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal},
     {"conference names read short",
      [](AppHarness& h) { h.os().AddFault({{OsCall::kRead, "TWMCONF.DAT", 1}, FaultEffect::kShort}); },
-     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal},
+     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal,
+     {"/CONF1..2", "/WRITE"}, {}, "ERROR: short read in TWMCONF.DAT."},
+    {"conference names unreadable",
+     [](AppHarness& h) { h.os().AddFault({{OsCall::kOpenSharedRead, "TWMCONF.DAT", 1}}); },
+     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal,
+     {"/CONF1..2", "/WRITE"}, {}, "ERROR: cannot open/read TWMCONF.DAT: "},
     {"tosser running", [](AppHarness& h) { h.os().SetProcessNames({"init", "vizize32.exe"}); }, 3,
      {kAborted, kRule, kReleased}, Board::kOriginal},
     LockLeftBefore("our own line in a lock left before", kLockFileText,
@@ -231,7 +237,7 @@ const Outcome kOutcomes[] = {
      3,
      SafetyAbort({"SAFETY ABORT: 1 selected file(s) changed during the scan.",
                   "The report must not be trusted as a single consistent message-base snapshot."}),
-     Board::kDatTwoChanged},
+     Board::kDatTwoChanged, {"/CONF1..2", "/WRITE"}, {}, "  CHANGED: "},
     // Unreadable: it names no state and no backup, and still blocks the write.
     {"intent record of an interrupted commit", Write("MESSAGE/TWMSG01.JNL", "TWTRIM32 COMMIT\r\n"),
      2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal,
@@ -263,11 +269,13 @@ const Outcome kOutcomes[] = {
      Board::kOriginal},
     {"caller before the backup", CallerAt(5, 9, 12, 'M'), 3, {kPreCommitAbort, kReleased},
      Board::kOriginal},
-    {"file changed before the commit",
+    {"file removed before the commit",
      [](AppHarness& h) {
-       BeforeCheckpoint(h, 6, [&h] { FlipByte(h.MessagePath("TWMSG02.DAT"), 0); });
+       BeforeCheckpoint(
+           h, 6, [&h] { ASSERT_TRUE(h.real().DeleteFile(h.MessagePath("TWMSG02.DAT"))); });
      },
-     3, {kPreCommitAbort, kReleased}, Board::kDatTwoChanged},
+     3, {kPreCommitAbort, kReleased}, Board::kDatTwoChanged, {"/CONF1..2", "/WRITE"}, {},
+     "  CHANGED/UNREADABLE: "},
     {"no free space for the backup", [](AppHarness& h) { h.os().SetFreeSpace(0); }, 4,
      {kUnchanged, kReleased}, Board::kOriginal},
     {"backup root is a file", Write("TWTRIM32-BACKUPS", "x"), 4,
@@ -341,6 +349,7 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
       line.replace(at, 1, h.ShownMessage(""));
   }
   EXPECT_TRUE(EndsWith(body, last)) << ::testing::PrintToString(body);
+  EXPECT_GT(CountPrefix(body, o.shows), 0u);
   EXPECT_EQ(run.lines[footer + 2], Labelled("Exit code:", std::to_string(o.exitCode)));
   const char* safety = o.exitCode <= 1 ? "PASS" : o.exitCode == 3 ? "ABORTED" : "NOT COMPLETED";
   EXPECT_EQ(run.lines[footer + 3], Labelled("Safety result:", safety));
