@@ -9,8 +9,9 @@
 //     original nor packed an ERROR (or BLOCKED), never NO CHANGES or WOULD PACK;
 //  3. a later /WRITE by an operator who only deleted the lock and the staged
 //     files never changes a conference that is neither original nor packed;
-//  4. the documented recovery (lock gone; each "interrupted commit" line of a
-//     dry run: ORIGINAL and PACKED delete the intent record, MIXED and UNKNOWN
+//  4. each "interrupted commit" line of a dry run names the state the live
+//     files are in, and the documented recovery (lock gone; each such line:
+//     ORIGINAL and PACKED delete the intent record, MIXED and UNKNOWN
 //     first copy PTR, IDX and DAT back from the named backup; then the
 //     staged, rollback and partial files go) leaves every conference original
 //     or packed, a dry run that says so, and a /WRITE that packs the board;
