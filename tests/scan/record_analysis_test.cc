@@ -145,6 +145,13 @@ TEST_F(RecordAnalysisTest, ConciseLinesOfEachRecordRule) {
       {"To", lengthOf(49, 62), {kPast, kCrc + "1", errors(2)}},
       {"Subject", lengthOf(111, 145), {kPast, errors(1)}},
       {"full Subject", lengthOf(111, 144), {"  RESULT: NO CHANGES."}},
+      {"DAT not whole blocks",
+       [] {
+         ConferenceFiles files = MakeConference({Root(1)});
+         files.dat.push_back(0);
+         return files;
+       }(),
+       {"  ERROR: DAT size is not a supported multiple of 128 bytes.", errors(1)}},
       {"full names",
        MakeConference({Root(1), With(Reply(2, 1), [](auto& s) { s.from.assign(30, 'f'); }),
                        With(Reply(3, 1), [](auto& s) { s.to.assign(61, 't'); })}),
