@@ -4,7 +4,7 @@
 //
 //  1. nothing lost: every live original message is whole in the live
 //     conference (see MissingMessages), or a backup holds that conference's
-//     three original files byte for byte;
+//     three original files, and its LMR and SIG files, byte for byte;
 //  2. after a run died, a dry run (its lock gone) calls a conference neither
 //     original nor packed an ERROR (or BLOCKED), never NO CHANGES or WOULD PACK;
 //  3. a later /WRITE by an operator who only deleted the lock and the staged
