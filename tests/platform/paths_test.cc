@@ -45,7 +45,7 @@ TEST(PathsTest, OnePathPredicates) {
     std::vector<const char*> yes, no;
   } cases[] = {
       {"IsAbsolutePath", IsAbsolutePath,
-       {"C:\\x", "C:x", "\\x", "/x", "\\\\server\\share"},
+       {"C:\\x", "C:x", "C:", "\\x", "/x", "\\\\server\\share"},
        {"x", "..\\x", "", "a/b", "x/:"}},
       {"HasParentSegment", HasParentSegment,
        {"..", "..\\x", "a\\..\\b", "a/../", "C:\\TW\\..", "/../x.TXT"},
