@@ -218,7 +218,8 @@ TEST_F(RecordAnalysisTest, OverlapCountsMatchANaiveCountOverRandomRanges) {
   }
 }
 
-// The last block a 16-bit Where reaches, in a DAT of the most blocks allowed.
+// The last block a 16-bit Where reaches, in a DAT of the most blocks allowed;
+// past them, and at 4 GiB, the DAT itself is refused.
 TEST_F(RecordAnalysisTest, RangeEndingAtTheLastAddressableBlock) {
   const struct {
     uint16_t records;
@@ -230,6 +231,7 @@ TEST_F(RecordAnalysisTest, RangeEndingAtTheLastAddressableBlock) {
        "    ERROR slot 1: DAT range Where=65530 Records=7 exceeds DAT count 65536."},
       {6, 65537, 0, "  ERROR: DAT exceeds 65,536 records and cannot be addressed safely by the "
                     "16-bit PTR Where field."},
+      {6, 1u << 25, 0, "  ERROR: DAT size is not a supported multiple of 128 bytes."},
   };
   for (const auto& c : cases) {
     const ConferenceFiles files = MakeConference({ShapeAt(Root(1, c.records), 65530)});
