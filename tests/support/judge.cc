@@ -234,9 +234,9 @@ std::string Judge::Recovery(MemoryOs& os) {
     // The record is renamed into place whole, so it always names a state,
     // and the operator acts on the one it names.
     const State state = StateOf(conference, Live(os, conference));
-    const char* truth = state == State::kOriginal ? "ORIGINAL;"
-                        : state == State::kPacked ? "PACKED;" : "MIXED;";
-    if (!rest.starts_with(truth)) return Conf(conference) + " is not \"" + rest + "\"";
+    const std::string truth = state == State::kOriginal ? "ORIGINAL"
+                              : state == State::kPacked ? "PACKED" : "MIXED";
+    if (!rest.starts_with(truth + ";")) return Conf(conference) + " is " + truth + ", not " + rest;
     if (!rest.starts_with("ORIGINAL;") && !rest.starts_with("PACKED;")) {
       for (const char* extension : {"PTR", "IDX", "DAT"}) {
         const std::string name = board::ConferenceFileName(conference, extension);
