@@ -362,7 +362,7 @@ TEST_P(WriteOutcome, ExitCodeReportAndBoard) {
       line.replace(at, 1, h.ShownMessage(""));
   }
   EXPECT_TRUE(EndsWith(body, last)) << ::testing::PrintToString(body);
-  EXPECT_GT(CountPrefix(body, o.shows), 0u);
+  EXPECT_TRUE(HasLineStarting(body, o.shows)) << o.shows;
   EXPECT_EQ(run.lines[footer + 2], Labelled("Exit code:", std::to_string(o.exitCode)));
   const char* safety = o.exitCode <= 1 ? "PASS" : o.exitCode == 3 ? "ABORTED" : "NOT COMPLETED";
   EXPECT_EQ(run.lines[footer + 3], Labelled("Safety result:", safety));

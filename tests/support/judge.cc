@@ -15,10 +15,6 @@ namespace {
 constexpr char kInterrupted[] = "  ERROR: interrupted commit: live files are ";
 constexpr char kBackupRoot[] = "TWTRIM32-BACKUPS";
 
-bool HasLineStarting(const Lines& lines, std::string_view prefix) {
-  return CountPrefix(lines, prefix) > 0;
-}
-
 bool Has(const Lines& lines, std::string_view text) {
   return std::ranges::any_of(lines, [&](auto& l) { return l.find(text) != std::string::npos; });
 }

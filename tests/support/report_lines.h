@@ -31,6 +31,10 @@ size_t IndexOf(const Lines& lines, std::string_view text);
 inline bool HasLine(const Lines& lines, std::string_view text) {
   return IndexOf(lines, text) < lines.size();
 }
+// Some line starts with `prefix`.
+inline bool HasLineStarting(const Lines& lines, std::string_view prefix) {
+  return CountPrefix(lines, prefix) > 0;
+}
 
 // `directory` and `name` joined the way the program joins them.
 std::string JoinExpected(std::string_view directory, std::string_view name);
