@@ -227,13 +227,13 @@ std::string Judge::Recovery(MemoryOs& os) {
     if (lines.interrupted.empty()) continue;
     const std::string rest = lines.interrupted.substr(sizeof kInterrupted - 1);
     const std::string backup = rest.substr(rest.find("; backup: ") + 10);
-    // The record is renamed into place whole, so it always names a state,
-    // and the operator acts on the one it names.
+    // The record is renamed into place whole, so it always names a state:
+    // the one the files are in. A MIXED one is copied back from the backup.
     const State state = StateOf(conference, Live(os, conference));
     const std::string truth = state == State::kOriginal ? "ORIGINAL"
                               : state == State::kPacked ? "PACKED" : "MIXED";
     if (!rest.starts_with(truth + ";")) return Conf(conference) + " is " + truth + ", not " + rest;
-    if (!rest.starts_with("ORIGINAL;") && !rest.starts_with("PACKED;")) {
+    if (state == State::kOther) {
       for (const char* extension : {"PTR", "IDX", "DAT"}) {
         const std::string name = board::ConferenceFileName(conference, extension);
         std::string bytes;
