@@ -65,6 +65,7 @@ constexpr char kBuildFailed[] = "WRITE ERROR: failed while building staged files
 constexpr char kVerifyNone[] =
     "Verify no TWTRIM32 or VIZize32 process is active before removing it manually.";
 const std::string kRule(60, '=');
+const Lines kRefused = {"WRITE REFUSED: validation errors must be resolved first.", kReleased};
 const Lines kSuccess = {
     "PUBLIC BETA: review the report and keep the verified backup until the BBS is confirmed "
     "healthy.",
@@ -154,7 +155,7 @@ const Outcome kOutcomes[] = {
        wrong.wrongFromCrc = true;
        ASSERT_TRUE(h.AddConference(2, MakeConference({board::Root(1), wrong})));
      },
-     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal},
+     2, kRefused, Board::kOriginal},
     {"blocked",
      [](AppHarness& h) {
        ASSERT_TRUE(
@@ -187,23 +188,24 @@ const Outcome kOutcomes[] = {
      Board::kOriginal},
     {"conference file unreadable in the scan",
      [](AppHarness& h) { h.os().AddFault({{OsCall::kOpenSharedRead, "TWMSG02.IDX", 2}}); }, 2,
-     {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal,
-     {"/CONF1..2", "/WRITE"}, {}, "  ERROR: cannot open IDX."},
+     kRefused, Board::kOriginal, {"/CONF1..2", "/WRITE"}, {}, "  ERROR: cannot open IDX."},
     {"caller table missing",
      [](AppHarness& h) { ASSERT_TRUE(h.real().DeleteFile(h.HomePath("WORK/TWWHOSON.DAT"))); }, 3,
      SafetyAbort({"Expected location: <Tarnwick home>\\WORK\\TWWHOSON.DAT",
                   "Use /HOME= to point TWTRIM32 at the real Tarnwick home directory."}),
      Board::kOriginal},
     {"conference names of a size no record count gives", Write("TWMCONF.DAT", std::string(130, 'x')),
-     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal},
+     2, kRefused, Board::kOriginal},
     {"conference names read short",
-     [](AppHarness& h) { h.os().AddFault({{OsCall::kRead, "TWMCONF.DAT", 1}, FaultEffect::kShort}); },
-     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal,
-     {"/CONF1..2", "/WRITE"}, {}, "ERROR: short read in TWMCONF.DAT."},
+     [](AppHarness& h) {
+       h.os().AddFault({{OsCall::kRead, "TWMCONF.DAT", 1}, FaultEffect::kShort});
+     },
+     2, kRefused, Board::kOriginal, {"/CONF1..2", "/WRITE"}, {},
+     "ERROR: short read in TWMCONF.DAT."},
     {"conference names unreadable",
      [](AppHarness& h) { h.os().AddFault({{OsCall::kOpenSharedRead, "TWMCONF.DAT", 1}}); },
-     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal,
-     {"/CONF1..2", "/WRITE"}, {}, "ERROR: cannot open/read TWMCONF.DAT: "},
+     2, kRefused, Board::kOriginal, {"/CONF1..2", "/WRITE"}, {},
+     "ERROR: cannot open/read TWMCONF.DAT: "},
     {"tosser running", [](AppHarness& h) { h.os().SetProcessNames({"init", "vizize32.exe"}); }, 3,
      {kAborted, kRule, kReleased}, Board::kOriginal},
     LockLeftBefore("our own line in a lock left before", kLockFileText,
@@ -253,8 +255,7 @@ const Outcome kOutcomes[] = {
      Board::kDatTwoChanged, {"/CONF1..2", "/WRITE"}, {}, "  CHANGED: "},
     // Unreadable: it names no state and no backup, and still blocks the write.
     {"intent record of an interrupted commit", Write("MESSAGE/TWMSG01.JNL", "TWTRIM32 COMMIT\r\n"),
-     2, {"WRITE REFUSED: validation errors must be resolved first.", kReleased}, Board::kOriginal,
-     {"/CONF1..2", "/WRITE"}, {"TWMSG01.JNL"}},
+     2, kRefused, Board::kOriginal, {"/CONF1..2", "/WRITE"}, {"TWMSG01.JNL"}},
     {"stale staged file", Write("MESSAGE/TWMSG02.DAT.NEW", "stale"), 4,
      {std::string(kBuildFailed) + "2.", kUnchanged, kReleased}, Board::kOriginal,
      {"/CONF1..2", "/WRITE"}, {"TWMSG02.DAT.NEW"}},
