@@ -96,7 +96,8 @@ class Os {
   // Write-only, unshared, failing when the name exists in any form, a
   // symbolic link included, which is never followed (atomic create-new).
   virtual std::unique_ptr<OsFile> CreateNew(const std::string& path) = 0;
-  // Write-only, others may read, created when missing (open-always).
+  // Write-only, others may read, created when missing (open-always); a
+  // final symbolic link is never followed (POSIX).
   virtual std::unique_ptr<OsFile> OpenForAppend(const std::string& path) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
 

@@ -78,6 +78,13 @@ TEST(Guards, RefusedBeforeAnythingIsTouched) {
         fs::create_directory_symlink(b.live.home() + "/MESSAGE", b.h.home() + "/MESSAGE");
         return std::pair{testCopy, b.OutsideHome()};
       },
+      [](TwoBoards& b) {  // the report file a link, here to the live board's report
+        fs::create_symlink(b.live.HomePath("TWTRIM32_REPORT.TXT"), b.h.HomePath("LINK.TXT"));
+        return std::pair{
+            Args{"/CONF1", "/DRYRUN", "/LOG=LINK.TXT"},
+            Lines{"ERROR: cannot create log file: " + b.h.ShownHome("LINK.TXT"),
+                  "Use /NOLOG only when intentionally testing without a report file."}};
+      },
       [](TwoBoards& b) {  // the report file a FIFO
         EXPECT_EQ(::mkfifo(b.h.HomePath("PIPE.TXT").c_str(), 0600), 0);
         return std::pair{

@@ -222,17 +222,26 @@ TEST_F(OsTest, PathRefusedForItsLengthIsToldApart) {
 }
 #endif
 
-#ifndef _WIN32
 // Two spellings of one place must compare equal: every link on the way is
-// followed (".." after a link leaves its target), a missing tail normalised.
+// followed (".." after a link leaves its target), a missing tail normalised,
+// and (Windows) the long-name prefixes dropped, so no spelling of the live
+// C:\TW passes for a test home.
 TEST_F(OsTest, FullPathResolvesLinksDotsAndAMissingTail) {
+#ifdef _WIN32
+  std::string d = dir_.path();
+  std::replace(d.begin(), d.end(), '/', '\\');
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {d + "/SUB/./DEEP/..", d + "\\SUB"},
+      {"\\\\?\\" + d + "\\SUB\\..\\X", d + "\\X"},
+      {"\\\\?\\UNC\\server\\share\\x", "\\\\server\\share\\x"}};
+#else
   char base[PATH_MAX], here[PATH_MAX], cwd[PATH_MAX];
   ASSERT_TRUE(realpath(dir_.path().c_str(), base) && getcwd(here, sizeof here) &&
               realpath(here, cwd));
   const std::string d = base;
   ASSERT_TRUE(dir_.MakeDirectory("SUB/DEEP"));
   ASSERT_EQ(symlink((d + "/SUB/DEEP").c_str(), dir_.Path("LINK").c_str()), 0);
-  const std::pair<std::string, std::string> cases[] = {
+  const std::vector<std::pair<std::string, std::string>> cases = {
       {d + "/SUB/./DEEP/..", d + "/SUB"},
       {d + "//SUB/", d + "/SUB"},
       {d + "\\LINK", d + "/SUB/DEEP"},
@@ -242,12 +251,14 @@ TEST_F(OsTest, FullPathResolvesLinksDotsAndAMissingTail) {
       {d + "/NEW/../..", d.substr(0, d.find_last_of('/'))},
       {".", cwd},
       {"NEW/X/..", std::string(cwd) + "/NEW"}};
+#endif
   for (const auto& [path, resolved] : cases) {
     std::string full;
     EXPECT_TRUE(os_->FullPath(path, &full) && full == resolved) << path << " -> " << full;
   }
 }
 
+#ifndef _WIN32
 // A pack run as root leaves the board's files to their owner, with their mode.
 TEST_F(OsTest, CopyTakesTheOriginalsOwnerAndMode) {
   ASSERT_TRUE(dir_.Write("LIVE", "x") && chmod(dir_.Path("LIVE").c_str(), 0640) == 0);

@@ -418,7 +418,9 @@ std::unique_ptr<OsFile> PosixOs::CreateNew(const std::string& path) {
 std::unique_ptr<OsFile> PosixOs::OpenForAppend(const std::string& path) {
   // O_NONBLOCK: a FIFO put in the report file's place fails at once instead
   // of waiting forever for a reader; on a regular file it changes nothing.
-  return OpenFile(*this, path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK);
+  // O_NOFOLLOW: a link planted under the report's name would have a run from
+  // root's crontab append to whatever file it names.
+  return OpenFile(*this, path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOFOLLOW);
 }
 
 bool PosixOs::DeleteFile(const std::string& path) {
