@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "msgbase/records.h"
+#include "board/board_builder.h"
 #include "support/memory_os.h"
 
 namespace twtrim {
@@ -17,14 +17,13 @@ TEST(ConferenceDiscovery, FollowsPtrFilesAcrossGapsOfUpTo21) {
   std::vector<uint32_t> every20th = {999};
   for (uint32_t n = 1; n <= 981; n += 20) every20th.push_back(n);
   const std::pair<std::vector<uint32_t>, uint32_t> cases[] = {
-      {{}, 0}, {{7}, 7}, {{1, 22}, 22}, {{1, 23}, 1}, {{30, 51, 73}, 51}, {every20th, 999}};
+      {{}, 0}, {{9}, 9}, {{10}, 10}, {{1, 22}, 22}, {{1, 23}, 1}, {{30, 51, 73}, 51},
+      {every20th, 999}};
   for (const auto& [present, highest] : cases) {
     MemoryOs os;
     ASSERT_TRUE(os.MakeDirectories("/M/TWMSG05.PTR"));  // a directory is no conference
-    for (uint32_t n : present) {
-      std::string path;
-      ASSERT_TRUE(ConferenceFilePath(&path, "/M", n, "PTR") && os.WriteFile(path, ""));
-    }
+    // Named the board's way, not the program's: TWMSG09.PTR, TWMSG10.PTR.
+    for (uint32_t n : present) ASSERT_TRUE(os.WriteFile(board::ConferencePath("/M", n, "PTR"), ""));
     EXPECT_EQ(DiscoverHighestConference(os, "/M"), highest) << ::testing::PrintToString(present);
   }
 }
