@@ -129,6 +129,13 @@ std::function<void(AppHarness&)> ReplaceLock(bool interrupt) {
 }
 #endif
 
+// Conference 2 with a name CRC of neither convention: a validation error.
+void WrongCrc(AppHarness& h) {
+  board::MessageShape wrong = board::Reply(2, 1);
+  wrong.wrongFromCrc = true;
+  ASSERT_TRUE(h.AddConference(2, MakeConference({board::Root(1), wrong})));
+}
+
 // A dry run exits 1 on each finding by itself: a thread of two, then `third`.
 Outcome DryRunFinding(const char* name, board::MessageShape third) {
   return {name,
@@ -149,13 +156,7 @@ const Outcome kOutcomes[] = {
     {"conference beyond the configured names",
      [](AppHarness& h) { ASSERT_TRUE(h.AddConference(3, Clean())); }, 1,
      {kPreview, kRule, kReleased}, Board::kOriginal, {"/CONF1..3", "/DRYRUN"}},
-    {"validation error",
-     [](AppHarness& h) {
-       board::MessageShape wrong = board::Reply(2, 1);
-       wrong.wrongFromCrc = true;
-       ASSERT_TRUE(h.AddConference(2, MakeConference({board::Root(1), wrong})));
-     },
-     2, kRefused, Board::kOriginal},
+    {"validation error", WrongCrc, 2, kRefused, Board::kOriginal},
     {"blocked",
      [](AppHarness& h) {
        ASSERT_TRUE(
@@ -199,8 +200,10 @@ const Outcome kOutcomes[] = {
      SafetyAbort({"SAFETY ERROR: cannot open/read TWWHOSON.DAT."}), Board::kOriginal},
     {"conference names of a size no record count gives", Write("TWMCONF.DAT", std::string(130, 'x')),
      2, kRefused, Board::kOriginal},
-    {"conference names read short",
+    // The two kinds of error add up: neither hides the other.
+    {"conference names read short and a validation error",
      [](AppHarness& h) {
+       WrongCrc(h);
        h.os().AddFault({{OsCall::kRead, "TWMCONF.DAT", 1}, FaultEffect::kShort});
      },
      2, kRefused, Board::kOriginal, {"/CONF1..2", "/WRITE"}, {},
@@ -259,9 +262,11 @@ const Outcome kOutcomes[] = {
      SafetyAbort({"SAFETY ABORT: 1 selected file(s) changed during the scan.",
                   "The report must not be trusted as a single consistent message-base snapshot."}),
      Board::kDatTwoChanged, {"/CONF1..2", "/WRITE"}, {}, "  CHANGED: "},
-    // Unreadable: it names no state and no backup, and still blocks the write.
-    {"intent record of an interrupted commit", Write("MESSAGE/TWMSG01.JNL", "TWTRIM32 COMMIT\r\n"),
-     2, kRefused, Board::kOriginal, {"/CONF1..2", "/WRITE"}, {"TWMSG01.JNL"}},
+    // Cut after its title: it names no state and no backup, and still blocks the write.
+    {"intent record of an interrupted commit",
+     Write("MESSAGE/TWMSG01.JNL", "TWTRIM32 COMMIT IN PROGRESS\r\n"),
+     2, kRefused, Board::kOriginal, {"/CONF1..2", "/WRITE"}, {"TWMSG01.JNL"},
+     "  ERROR: interrupted commit: live files are UNKNOWN; backup: unknown"},
     {"stale staged file", Write("MESSAGE/TWMSG02.DAT.NEW", "stale"), 4,
      {std::string(kBuildFailed) + "2.", kUnchanged, kReleased}, Board::kOriginal,
      {"/CONF1..2", "/WRITE"}, {"TWMSG02.DAT.NEW"}},
