@@ -151,24 +151,22 @@ Judge::State Judge::StateOf(uint32_t conference, const ConferenceBytes& live) co
   return live == packed_.at(conference) ? State::kPacked : State::kOther;
 }
 
-// A backup of the conference's three files and of the companions it has,
-// which the operator restores with them.
+// A backup of each of the conference's files the board had (its three and
+// the companions the operator restores with them), byte for byte.
 bool Judge::BackupHolds(const MemoryOs& os, uint32_t conference) const {
   const std::string ptr = "/" + board::ConferenceFileName(conference, "PTR");
-  const auto holds = [&](const std::string& run, const char* extension) {
-    const auto original = image_.files.find(BoardImage::ConferenceFile(conference, extension));
-    std::string bytes;
-    return original == image_.files.end() ||
-           (os.ReadFile(run + "/" + board::ConferenceFileName(conference, extension), &bytes) &&
-            bytes == original->second);
-  };
   for (const std::string& path : os.FilesUnder(Path(kBackupRoot))) {
     if (!path.ends_with(ptr)) continue;
     const std::string run = path.substr(0, path.size() - ptr.size());
-    if (Files(os, run, conference) == image_.Conference(conference) && holds(run, "LMR") &&
-        holds(run, "SIG")) {
-      return true;
-    }
+    const auto holds = [&](const char* extension) {
+      const auto original = image_.files.find(BoardImage::ConferenceFile(conference, extension));
+      std::string bytes;
+      return original == image_.files.end() ||
+             (os.ReadFile(run + "/" + board::ConferenceFileName(conference, extension), &bytes) &&
+              bytes == original->second);
+    };
+    const char* const kinds[] = {"PTR", "IDX", "DAT", "LMR", "SIG"};
+    if (std::ranges::all_of(kinds, holds)) return true;
   }
   return false;
 }
